@@ -1,0 +1,190 @@
+#include "table/channeltable.h"
+
+#include "app/errors.h"
+
+#include <algorithm>
+
+namespace tevrin {
+
+void ChannelRow::setImage(int k, int image) {
+  if (k < 0) return;
+  while (images.size() <= k) images.append(kNoImage);
+  images[k] = image;
+}
+
+ChannelTableModel::ChannelTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+const ChannelRow& ChannelTableModel::row(int index) const {
+  if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
+  return rows_[static_cast<size_t>(index)];
+}
+
+int ChannelTableModel::appendRow(ChannelRow row) {
+  const int position = count();
+  if (bulkDepth_ > 0) {
+    rows_.push_back(std::move(row));
+    bulkDirty_ = true;
+  } else {
+    beginInsertRows(QModelIndex(), position, position);
+    rows_.push_back(std::move(row));
+    endInsertRows();
+  }
+  return position;
+}
+
+void ChannelTableModel::removeRowAt(int index) {
+  if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
+  if (bulkDepth_ > 0) {
+    rows_.erase(rows_.begin() + index);
+    bulkDirty_ = true;
+  } else {
+    beginRemoveRows(QModelIndex(), index, index);
+    rows_.erase(rows_.begin() + index);
+    endRemoveRows();
+  }
+}
+
+void ChannelTableModel::clear() {
+  if (rows_.empty()) return;
+  if (bulkDepth_ > 0) {
+    rows_.clear();
+    bulkDirty_ = true;
+  } else {
+    beginResetModel();
+    rows_.clear();
+    endResetModel();
+  }
+}
+
+void ChannelTableModel::changed() {
+  if (bulkDepth_ > 0) {
+    bulkDirty_ = true;
+  } else {
+    emit dataChanged(index(0, 0), index(std::max(0, count() - 1), kColumnCount - 1));
+  }
+}
+
+void ChannelTableModel::setMark(int index, const QString& mark) {
+  if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
+  rows_[static_cast<size_t>(index)].mark = mark;
+  if (bulkDepth_ > 0) bulkDirty_ = true;
+  else emit dataChanged(this->index(index, 0), this->index(index, 0));
+}
+
+void ChannelTableModel::setSubItem(int index, int subItem, const QString& text) {
+  if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
+  QStringList& items = rows_[static_cast<size_t>(index)].subItems;
+  if (subItem < 0 || subItem > items.size()) throw TevrinError(ListIndexErrorText(subItem));
+  if (subItem == items.size()) items.append(text);
+  else items[subItem] = text;
+  if (bulkDepth_ > 0) bulkDirty_ = true;
+  else emit dataChanged(this->index(index, 0), this->index(index, kColumnCount - 1));
+}
+
+void ChannelTableModel::appendSubItem(int index, const QString& text) {
+  if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
+  setSubItem(index, static_cast<int>(rows_[static_cast<size_t>(index)].subItems.size()), text);
+}
+
+void ChannelTableModel::beginBulkUpdate() { ++bulkDepth_; }
+
+void ChannelTableModel::endBulkUpdate() {
+  if (bulkDepth_ == 0) return;
+  if (--bulkDepth_ == 0 && bulkDirty_) {
+    bulkDirty_ = false;
+    beginResetModel();
+    endResetModel();
+  }
+}
+
+void ChannelTableModel::repaint() { changed(); }
+
+bool ChannelTableModel::sortByColumn(int column) {
+  if (column <= 1 || column == 5 || column >= kColumnCount) return false;
+  const int key = column - 1;
+  emit layoutAboutToBeChanged();
+  std::stable_sort(rows_.begin(), rows_.end(), [key](const ChannelRow& a, const ChannelRow& b) {
+    // QString ordering compares UTF-16 code units by value: no locale, no case folding.
+    return a.subItem(key) < b.subItem(key);
+  });
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    QStringList& items = rows_[i].subItems;
+    const QString number = QString::number(i + 1);
+    if (items.isEmpty()) items.append(number);
+    else items[0] = number;
+  }
+  emit layoutChanged();
+  return true;
+}
+
+void ChannelTableModel::renumber() {
+  for (size_t i = 0; i < rows_.size(); ++i) {
+    QStringList& items = rows_[i].subItems;
+    const QString number = QString::number(i + 1);
+    if (items.isEmpty()) items.append(number);
+    else items[0] = number;
+  }
+  changed();
+}
+
+int ChannelTableModel::appendHandRow() {
+  ChannelRow row;
+  row.subItems = {QString::number(count() + 1), QStringLiteral("Тр.новый"),
+                  QStringLiteral("Им.новый"), QStringLiteral("---")};
+  return appendRow(std::move(row));
+}
+
+void ChannelTableModel::setImageProvider(std::function<QVariant(int)> provider) {
+  imageProvider_ = std::move(provider);
+}
+
+int ChannelTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : count();
+}
+
+int ChannelTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant ChannelTableModel::data(const QModelIndex& index, int role) const {
+  // The view may paint while a bulk update has changed the rows under it.
+  if (!index.isValid() || index.row() >= count() || index.column() >= kColumnCount) return {};
+  const ChannelRow& r = rows_[static_cast<size_t>(index.row())];
+  const int sub = index.column() - 1;
+  switch (role) {
+    case Qt::DisplayRole:
+      return index.column() == 0 ? r.mark : r.subItem(sub);
+    case Qt::DecorationRole:
+      if (index.column() == 0 || !imageProvider_ || r.image(sub) == kNoImage) return {};
+      return imageProvider_(r.image(sub));
+    case Qt::TextAlignmentRole:
+      return index.column() == 1 ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                 : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+    default:
+      return {};
+  }
+}
+
+QString ChannelTableModel::columnCaption(int column) {
+  static const QString captions[kColumnCount] = {
+      QStringLiteral("###"),   QStringLiteral("№"),     QStringLiteral("Транспондер"),
+      QStringLiteral("Наименование канала"), QStringLiteral("Аудио"), QStringLiteral("Video"),
+      QStringLiteral("Кодировка"), QStringLiteral("Примечание")};
+  return column >= 0 && column < kColumnCount ? captions[column] : QString();
+}
+
+QVariant ChannelTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::DisplayRole) return columnCaption(section);
+  if (role == Qt::TextAlignmentRole)
+    return section == 1 ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                        : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+  return {};
+}
+
+Qt::ItemFlags ChannelTableModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsEnabled | Qt::ItemIsSelectable;  // never editable in place
+}
+
+}  // namespace tevrin
