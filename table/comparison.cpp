@@ -1,0 +1,59 @@
+#include "table/comparison.h"
+
+#include <QSet>
+
+namespace tevrin {
+namespace {
+
+QString RowKey(const ChannelRow& row) { return row.subItem(kSubTransponder) + row.subItem(kSubName); }
+
+}  // namespace
+
+ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vector<SavedRecord>& previous) {
+  ComparisonResult result;
+  if (!previous.empty()) result.date = previous.back().saveDate;
+
+  QSet<QString> previousKeys;
+  previousKeys.reserve(static_cast<qsizetype>(previous.size()));
+  for (const SavedRecord& r : previous) previousKeys.insert(r.transponder + r.channelName);
+
+  // New rows: only the rows present before this comparison appends any.
+  const int currentCount = current.count();
+  QSet<QString> currentKeys;
+  currentKeys.reserve(currentCount + static_cast<qsizetype>(previous.size()));
+  for (int i = 0; i < currentCount; ++i) {
+    const QString key = RowKey(current.row(i));
+    currentKeys.insert(key);
+    if (!previousKeys.contains(key)) {
+      current.setMark(i, kMarkNew);
+      current.appendSubItem(i, kNoteNew);
+      ++result.changes;
+    }
+  }
+
+  // Gone rows: a key appended here counts as present for the saved rows after
+  // it, so a key saved twice gives one gone row.
+  for (size_t p = 0; p < previous.size(); ++p) {
+    const SavedRecord& r = previous[p];
+    const QString key = r.transponder + r.channelName;
+    if (currentKeys.contains(key)) continue;
+    currentKeys.insert(key);
+    ChannelRow gone;
+    gone.mark = kMarkGone;
+    gone.subItems = {QString::number(current.count() + 1), r.transponder, r.channelName,
+                     r.audio, r.video, r.coding, kNoteGone};
+    current.appendRow(std::move(gone));
+    ++result.changes;
+  }
+  return result;
+}
+
+QString ComparisonSummaryText(const ComparisonResult& result) {
+  const QString dateLine = QStringLiteral("(сравнивался с датой: ") + result.date + QStringLiteral("г.)");
+  if (result.changes == 0)
+    return QStringLiteral("Сравнение завершено.\r") + dateLine + QStringLiteral("\r\rИзменений не обнаружено.");
+  return QStringLiteral("Сравнение завершено\r") + dateLine + QStringLiteral("\r\rНайдено ") +
+         QString::number(result.changes) + QStringLiteral(" новых записей.");
+}
+
+}  // namespace tevrin

@@ -1,0 +1,26 @@
+#pragma once
+#include "table/channeltable.h"
+#include "table/records.h"
+
+#include <QString>
+#include <vector>
+
+namespace tevrin {
+
+inline const QString kNoteNew = QStringLiteral("Появился");
+inline const QString kNoteGone = QStringLiteral("Ушел");
+
+struct ComparisonResult {
+  int changes = 0;
+  QString date;  // the save date of the last record; empty for an empty saved table
+};
+
+// Marks the current rows whose key (transponder text followed by channel name,
+// exact) the saved table lacks with "+" and the note "Появился" after their
+// last sub-item; appends each saved row whose key no current row has, the rows
+// appended so far included, marked "-" with its own row number and "Ушел".
+ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vector<SavedRecord>& previous);
+
+QString ComparisonSummaryText(const ComparisonResult& result);
+
+}  // namespace tevrin

@@ -1,0 +1,70 @@
+#pragma once
+#include "table/channeltable.h"
+
+#include <QDate>
+#include <QString>
+
+#include <functional>
+#include <vector>
+
+class QIODevice;
+
+namespace tevrin {
+
+// One saved row: six length-prefixed Windows-1251 strings back to back.
+constexpr int kRecordSize = 476;
+
+struct TChannelRec {
+  unsigned char bytes[kRecordSize];
+};
+
+// Where each field starts and how many characters it holds at most. The byte
+// at the offset is the length, the characters follow it.
+struct RecordField {
+  int offset;
+  int maxChars;
+};
+inline constexpr RecordField kFieldTransponder{0, 150};
+inline constexpr RecordField kFieldChannelName{151, 100};
+inline constexpr RecordField kFieldAudio{252, 100};
+inline constexpr RecordField kFieldVideo{353, 10};
+inline constexpr RecordField kFieldCoding{364, 100};
+inline constexpr RecordField kFieldSaveDate{465, 10};
+
+struct SavedRecord {
+  QString transponder, channelName, audio, video, coding, saveDate;
+  bool operator==(const SavedRecord&) const = default;
+};
+
+// Windows-1251 conversion of one text: a character the code page lacks becomes
+// one "?" (an emoji too), and the result is cut to maxChars bytes.
+QByteArray ToCp1251(const QString& text, int maxChars);
+QString FromCp1251(const QByteArray& bytes);
+
+TChannelRec EncodeRecord(const SavedRecord& record);
+// A length byte above the field's maximum (a damaged file) is cut at the
+// field's end so no character is taken from the next field.
+SavedRecord DecodeRecord(const unsigned char* bytes);
+
+SavedRecord RecordFromRow(const ChannelRow& row, const QString& saveDate);
+
+QString SaveDateText(const QDate& date);  // "DD.MM.YYYY"
+QString SavedTablePath(const QString& satellite);
+
+// Delivers whole records from the device in order; a final piece shorter than
+// one record is ignored. Throws TevrinError with the device's text when a
+// read fails (records before it are already delivered).
+void ReadSavedRecords(QIODevice& device, const std::function<void(const SavedRecord&)>& onRecord);
+
+// Returns false when the file cannot be opened (nothing delivered).
+bool ReadSavedTable(const QString& path, const std::function<void(const SavedRecord&)>& onRecord);
+
+// Writes the rows not marked "-" in table order. The file is replaced only
+// once every record is written; on failure the previous file stays whole and
+// TevrinError carries the system's text. Creates the directory with parents.
+void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, const QDate& today);
+
+// The three-line question before a save replaces an existing file.
+QString OverwriteQuestion(const QString& satellite, const QDate& modified);
+
+}  // namespace tevrin
