@@ -1,0 +1,195 @@
+#include "scan/chartparser.h"
+
+#include "app/messages.h"
+#include "scan/innertext.h"
+#include "table/channeltable.h"
+
+#include <gumbo.h>
+
+#include <climits>
+#include <memory>
+#include <vector>
+
+namespace tevrin {
+namespace {
+
+constexpr qint64 kDefaultMaxPageTextBytes = qint64(64) * 1024 * 1024;
+qint64 gMaxPageTextBytes = kDefaultMaxPageTextBytes;
+
+const QString kDocumentError = QStringLiteral("Ошибка создания IHTMLDocument2");
+
+// A transponder row has five cells; a channel row has eleven or more.
+constexpr int kTransponderCells = 5;
+constexpr int kChannelCells = 11;
+// The transponder cell starts with three characters that are not part of it.
+constexpr int kTransponderPrefix = 3;
+
+// UTF-8 length of a UTF-16 text (a lone surrogate becomes a 3-byte U+FFFD).
+qint64 Utf8Length(QStringView text) {
+  qint64 bytes = 0;
+  const qsizetype n = text.size();
+  for (qsizetype i = 0; i < n; ++i) {
+    const char16_t c = text[i].unicode();
+    if (c < 0x80) {
+      bytes += 1;
+    } else if (c < 0x800) {
+      bytes += 2;
+    } else if (QChar::isHighSurrogate(c) && i + 1 < n && QChar::isLowSurrogate(text[i + 1].unicode())) {
+      bytes += 4;
+      ++i;
+    } else {
+      bytes += 3;
+    }
+  }
+  return bytes;
+}
+
+bool OverSizeLimit(const QString& text) {
+  const qint64 limit = gMaxPageTextBytes;
+  if (qint64(text.size()) * 3 <= limit) return false;  // no UTF-16 unit takes more than 3 bytes
+  return Utf8Length(text) > limit;
+}
+
+struct GumboDeleter {
+  const GumboOptions* options;
+  void operator()(GumboOutput* output) const { gumbo_destroy_output(options, output); }
+};
+
+bool IsElement(const GumboNode* node) {
+  return node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE;
+}
+
+// Every TR element of the document in document order, found without recursion.
+// Template contents are not part of the document and are not searched.
+std::vector<const GumboNode*> TableRows(const GumboNode* root) {
+  std::vector<const GumboNode*> rows;
+  std::vector<std::pair<const GumboNode*, unsigned>> stack;
+  stack.emplace_back(root, 0);
+  while (!stack.empty()) {
+    auto& [node, next] = stack.back();
+    const GumboVector* kids = node->type == GUMBO_NODE_DOCUMENT ? &node->v.document.children
+                              : node->type == GUMBO_NODE_ELEMENT ? &node->v.element.children
+                                                                 : nullptr;
+    if (!kids || next >= kids->length) {
+      stack.pop_back();
+      continue;
+    }
+    const GumboNode* child = static_cast<const GumboNode*>(kids->data[next++]);
+    if (child->type != GUMBO_NODE_ELEMENT) continue;
+    if (child->v.element.tag == GUMBO_TAG_TR && child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML)
+      rows.push_back(child);
+    stack.emplace_back(child, 0);
+  }
+  return rows;
+}
+
+void ChildElements(const GumboNode* row, std::vector<const GumboNode*>& cells) {
+  cells.clear();
+  const GumboVector& kids = row->v.element.children;
+  for (unsigned i = 0; i < kids.length; ++i) {
+    const GumboNode* child = static_cast<const GumboNode*>(kids.data[i]);
+    if (IsElement(child)) cells.push_back(child);
+  }
+}
+
+// The values of the last rows read; each keeps its value until overwritten.
+struct WorkingValues {
+  QString transponder;
+  QString name;
+  QString kind;
+  QString encryption;
+  QString video;
+  QString audio;
+};
+
+ChannelRow MakeRow(const WorkingValues& v, int number) {
+  const bool freeToAir = v.encryption == QLatin1String("FTA");
+  ChannelRow row;
+  row.subItems.reserve(6);
+  row.subItems << QString::number(number)
+               << (v.transponder.size() > kTransponderPrefix
+                       ? CleanCellText(v.transponder.mid(kTransponderPrefix))
+                       : QString())
+               // The page is decoded once, correctly, so the name is taken as it is.
+               << v.name << v.audio << v.video
+               << (freeToAir ? kFreeToAirText : CleanCellText(v.encryption));
+  row.setImage(kSubName, kImageTv);
+  row.setImage(kSubCoding, freeToAir ? kImageFree : kImagePaid);
+  return row;
+}
+
+}  // namespace
+
+void SetMaxPageTextBytes(qint64 bytes) { gMaxPageTextBytes = bytes; }
+qint64 MaxPageTextBytes() { return gMaxPageTextBytes; }
+
+QString CleanCellText(const QString& text) {
+  QString out;
+  out.reserve(text.size());
+  for (const QChar c : text) {
+    if (c == u'\r')
+      out.append(u'.');
+    else if (c != u'\n')
+      out.append(c);
+  }
+  return out;
+}
+
+bool IsWantedLanguage(const QString& audio, ChartParserHost& host) {
+  for (qsizetype p = 0; p + 3 <= audio.size(); ++p) {
+    const QStringView w = QStringView(audio).sliced(p, 3);
+    if (w == u"rus" && host.isTicked(Language::Rus)) return true;
+    if (w == u"ukr" && host.isTicked(Language::Ukr)) return true;
+    if (w == u"bel" && host.isTicked(Language::Bel)) return true;
+    if (host.isTicked(Language::Other) && w == host.otherLanguageText()) return true;
+  }
+  return false;
+}
+
+bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartParserHost& host) {
+  if (OverSizeLimit(pageText)) {
+    Messages().plain(kDocumentError);
+    return false;
+  }
+  const QByteArray utf8 = pageText.toUtf8();
+  GumboOptions options = kGumboDefaultOptions;
+  options.max_errors = 0;  // the parse errors are of no use here and cost time
+  std::unique_ptr<GumboOutput, GumboDeleter> output(
+      gumbo_parse_with_options(&options, utf8.constData(), static_cast<size_t>(utf8.size())),
+      GumboDeleter{&options});
+  if (!output || !output->document) {
+    Messages().plain(kDocumentError);
+    return false;
+  }
+
+  const std::vector<const GumboNode*> rows = TableRows(output->document);
+  host.setProgressMaximum(static_cast<int>(std::min<size_t>(rows.size(), INT_MAX)));
+
+  WorkingValues v;
+  std::vector<const GumboNode*> cells;
+  for (const GumboNode* tr : rows) {
+    ChildElements(tr, cells);
+    host.stepProgress();
+    const size_t count = cells.size();
+    if (count == kTransponderCells) {
+      v.transponder = InnerText(cells[1]);
+    } else if (count >= kChannelCells) {
+      v.encryption = InnerText(cells[4]);
+      v.audio = CleanCellText(InnerText(cells[9]));
+      v.video = InnerText(cells[8]);
+      v.name = InnerText(cells[2]);
+      v.kind = InnerText(cells[3]);
+      // The kind is looked at only when the language has passed.
+      if (IsWantedLanguage(v.audio, host) && v.kind != QLatin1String("R")) {
+        table.appendRow(MakeRow(v, table.count() + 1));
+        host.enableSave();
+      }
+    }
+    // Rows of 6 to 10 cells are neither; a ten-cell row in particular reads
+    // nothing and so must not repeat the previous channel.
+    host.processEvents();
+  }
+  return true;
+}
+
+}  // namespace tevrin

@@ -1,0 +1,41 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+
+namespace tevrin {
+
+class ChannelTableModel;
+
+enum class Language { Rus, Ukr, Bel, Other };
+
+// What the parser needs of the window (or of the command line).
+class ChartParserHost {
+ public:
+  virtual ~ChartParserHost() = default;
+  virtual bool isTicked(Language language) = 0;  // read at the moment each window is tested
+  virtual QString otherLanguageText() = 0;       // the text of EditOther
+  virtual void setProgressMaximum(int maximum) { Q_UNUSED(maximum); }  // position reset to 0
+  virtual void stepProgress() {}   // +1 per TR
+  virtual void enableSave() {}     // after every appended row
+  virtual void processEvents() {}  // after every TR
+};
+
+// Cell text without line breaks: CR becomes ".", LF is dropped.
+QString CleanCellText(const QString& text);
+
+// Whether any three-character window of the audio text is a ticked language
+// code. Exact and case-sensitive; the host is asked afresh for every window.
+bool IsWantedLanguage(const QString& audio, ChartParserHost& host);
+
+// Appends the accepted channels of a chart page to the end of the table (the
+// caller has emptied it and opened its bulk bracket). Returns false only when
+// no document can be made of the page (it is over the size limit, or the HTML
+// parser gives nothing), after the message "Ошибка создания IHTMLDocument2".
+bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartParserHost& host);
+
+// The largest page text, in UTF-8 bytes, that the parser takes: 64 MiB unless
+// lowered (the tests do).
+void SetMaxPageTextBytes(qint64 bytes);
+qint64 MaxPageTextBytes();
+
+}  // namespace tevrin
