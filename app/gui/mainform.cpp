@@ -1,0 +1,541 @@
+#include "app/gui/mainform.h"
+
+#include "app/errors.h"
+#include "app/guard.h"
+#include "app/messages.h"
+#include "app/paths.h"
+#include "app/settings.h"
+#include "app/gui/skin.h"
+#include "scan/catalogue.h"
+#include "scan/chartparser.h"
+#include "scan/scandriver.h"
+#include "scan/gui/bindstatuscallback.h"
+#include "scan/gui/formloadurl.h"
+#include "table/channeltable.h"
+#include "table/storedview.h"
+#include "table/tableactions.h"
+#include "ui_TMainF.h"
+#include "web/banner.h"
+#include "web/gui/bannerview.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDate>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QIcon>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTableView>
+#include <QUrl>
+#include <QWindow>
+
+namespace tevrin {
+namespace {
+
+constexpr int kDesignedClientWidth = 850;
+constexpr int kDesignedClientHeight = 416;
+constexpr int kMinimumOuterWidth = 587;
+constexpr int kMinimumOuterHeight = 347;
+constexpr int kLeftBoxWidth = 169;
+constexpr int kPanelHeight = 92;
+constexpr int kBannerWidth = 362;
+
+struct ColumnLimits {
+  int width, minimum, maximum;  // maximum 0: none
+};
+// "###" holds the row mark and is never visible.
+constexpr ColumnLimits kColumns[ChannelTableModel::kColumnCount] = {
+    {0, 0, 1}, {40, 35, 40}, {140, 60, 0}, {195, 150, 0},
+    {45, 45, 0}, {45, 45, 45}, {120, 0, 0}, {20, 20, 0}};
+
+QFont PixelFont(const QString& family, int pixels, bool bold = false) {
+  QFont font(family);
+  font.setPixelSize(pixels);
+  font.setBold(bold);
+  return font;
+}
+
+// The language boxes and the progress of the window, as the parser sees them.
+class WindowParserHost final : public ChartParserHost {
+ public:
+  explicit WindowParserHost(TMainF& window) : w_(window) {}
+  bool isTicked(Language language) override {
+    switch (language) {
+      case Language::Rus: return w_.CheckBoxRus->isChecked();
+      case Language::Ukr: return w_.CheckBoxUkr->isChecked();
+      case Language::Bel: return w_.CheckBoxBel->isChecked();
+      case Language::Other: return w_.CheckBoxOth->isChecked();
+    }
+    return false;
+  }
+  QString otherLanguageText() override { return w_.EditOther->text(); }
+  void setProgressMaximum(int maximum) override {
+    w_.ProgressBarReadCash->setMaximum(maximum);
+    w_.ProgressBarReadCash->setValue(0);
+  }
+  void stepProgress() override {
+    w_.ProgressBarReadCash->setValue(w_.ProgressBarReadCash->value() + 1);
+  }
+  void enableSave() override { w_.BitBtnSave->setEnabled(true); }
+  void processEvents() override { QCoreApplication::processEvents(); }
+
+ private:
+  TMainF& w_;
+};
+
+QColor WindowBackgroundColour() { return QApplication::palette().color(QPalette::Base); }
+QColor ButtonFaceColour() { return QApplication::palette().color(QPalette::Button); }
+
+}  // namespace
+
+std::function<void()>& TMainF::TerminateHook() {
+  static std::function<void()> hook = [] { QCoreApplication::quit(); };
+  return hook;
+}
+
+TMainF::TMainF(QWidget* parent) : QWidget(parent), ui_(new Ui::TMainF), model_(new ChannelTableModel(this)) {
+  ui_->setupUi(this);
+  setUpControls();
+  setUpTable();
+  banner_ = std::make_unique<BannerView>(sPanel1);
+  connectHandlers();
+  ApplySkin(this);
+  RunGuarded([this] { FormCreate(); });
+}
+
+TMainF::~TMainF() {
+  if (!destroyed_) RunGuarded([this] { FormDestroy(); });
+  delete ui_;
+}
+
+void TMainF::setUpControls() {
+  GroupBox1 = ui_->GroupBox1;
+  GroupBoxTabl = ui_->GroupBoxTabl;
+  Label1 = ui_->Label1;
+  CmbBoxURL = ui_->CmbBoxURL;
+  Label2 = ui_->Label2;
+  sLabel1 = ui_->sLabel1;
+  CheckBoxRus = ui_->CheckBoxRus;
+  CheckBoxUkr = ui_->CheckBoxUkr;
+  CheckBoxBel = ui_->CheckBoxBel;
+  CheckBoxOth = ui_->CheckBoxOth;
+  EditOther = ui_->EditOther;
+  sComboBoxColor = ui_->sComboBoxColor;
+  Image1 = ui_->Image1;
+  Image2 = ui_->Image2;
+  Image3 = ui_->Image3;
+  Image4 = ui_->Image4;
+  CheckBoxFilterON = ui_->CheckBoxFilterON;
+  CheckBoxNTV = ui_->CheckBoxNTV;
+  CheckBoxTri = ui_->CheckBoxTri;
+  LabelURL = ui_->LabelURL;
+  Bevel4 = ui_->Bevel4;
+  ProgressBarReadCash = ui_->ProgressBarReadCash;
+  BitBtnGo = ui_->BitBtnGo;
+  ListViewOld = ui_->ListViewOld;
+  ListViewNew = ui_->ListViewNew;
+  Panel1 = ui_->Panel1;
+  BitBtnExp = ui_->BitBtnExp;
+  BitBtnSave = ui_->BitBtnSave;
+  BitBtnOpen = ui_->BitBtnOpen;
+  Bevel3 = ui_->Bevel3;
+  Button1 = ui_->Button1;
+  sPanel1 = ui_->sPanel1;
+
+  setWindowTitle(kAppTitle);
+  setWindowIcon(QIcon(QStringLiteral(":/images/app_icon.svg")));
+  setFont(PixelFont(QStringLiteral("MS Sans Serif"), 11));
+  resize(kDesignedClientWidth, kDesignedClientHeight);
+  setMinimumSize(kMinimumOuterWidth, kMinimumOuterHeight);  // corrected by the frame once shown
+
+  for (QLabel* label : {Label1, Label2, sLabel1, LabelURL}) {
+    label->setFont(PixelFont(QStringLiteral("MS Sans Serif"), 11));
+    label->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
+  }
+  CmbBoxURL->setFont(PixelFont(QStringLiteral("Times New Roman"), 15, true));
+  for (int i = 0; i < kSatelliteCount; ++i) CmbBoxURL->addItem(SatelliteName(i));
+  CmbBoxURL->setCurrentIndex(0);
+  sComboBoxColor->setCurrentIndex(1);
+
+  Image2->setPixmap(QIcon(QStringLiteral(":/images/flag_rus.svg")).pixmap(18, 12));
+  Image3->setPixmap(QIcon(QStringLiteral(":/images/flag_ukr.svg")).pixmap(18, 12));
+  Image4->setPixmap(QIcon(QStringLiteral(":/images/flag_bel.svg")).pixmap(18, 12));
+  for (QLabel* flag : {Image2, Image3, Image4}) flag->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Image1->setPixmap(QIcon(QStringLiteral(":/images/logo.svg")).pixmap(300, 75));
+  LabelURL->setText(MakerSiteUrl());
+  LabelURL->installEventFilter(this);
+
+  BitBtnGo->setIcon(QIcon(QStringLiteral(":/images/btn_scan.svg")));
+  BitBtnExp->setIcon(QIcon(QStringLiteral(":/images/btn_export.svg")));
+  BitBtnSave->setIcon(QIcon(QStringLiteral(":/images/btn_save.svg")));
+  BitBtnOpen->setIcon(QIcon(QStringLiteral(":/images/btn_compare.svg")));
+
+  editOtherColor_ = Qt::white;
+  EditOther->setStyleSheet(QStringLiteral("background-color: white;"));
+  ListViewOld->hide();
+  Button1->hide();
+  sPanel1->hide();
+
+  PopupMenuListNew = new QMenu(this);
+  PopupMenuListNew->setObjectName(QStringLiteral("PopupMenuListNew"));
+  PopupMenuListNew->setProperty("skinSection", QStringLiteral("ICOLINE"));
+  N1 = PopupMenuListNew->addAction(QStringLiteral("Добавить"));
+  N1->setObjectName(QStringLiteral("N1"));
+  N2 = PopupMenuListNew->addAction(QStringLiteral("Удалить"));
+  N2->setObjectName(QStringLiteral("N2"));
+}
+
+void TMainF::setUpTable() {
+  static const QIcon images[] = {QIcon(QStringLiteral(":/images/tv.svg")),
+                                 QIcon(QStringLiteral(":/images/free.svg")),
+                                 QIcon(QStringLiteral(":/images/paid.svg"))};
+  model_->setImageProvider([](int image) -> QVariant {
+    if (image < 0 || image > 2) return {};
+    return images[image];
+  });
+  ListViewNew->setModel(model_);
+  ListViewNew->setFont(PixelFont(QStringLiteral("Times New Roman"), 13, true));
+  ListViewNew->setIconSize(QSize(12, 12));
+  ListViewNew->setShowGrid(true);
+  ListViewNew->setSelectionBehavior(QAbstractItemView::SelectRows);
+  ListViewNew->setSelectionMode(QAbstractItemView::SingleSelection);
+  ListViewNew->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  ListViewNew->setFrameShape(QFrame::NoFrame);
+  ListViewNew->setWordWrap(false);
+  ListViewNew->verticalHeader()->hide();
+  ListViewNew->verticalHeader()->setDefaultSectionSize(17);
+  ListViewNew->setContextMenuPolicy(Qt::CustomContextMenu);
+  QHeaderView* header = ListViewNew->horizontalHeader();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(false);
+  header->setHighlightSections(false);
+  header->setMinimumSectionSize(1);
+  for (int c = 0; c < ChannelTableModel::kColumnCount; ++c) header->resizeSection(c, kColumns[c].width);
+  ListViewNew->setColumnHidden(0, true);
+  header->setStretchLastSection(true);
+  // Column limits: a section dragged past its limit snaps back to it.
+  connect(header, &QHeaderView::sectionResized, this, [header](int column, int, int size) {
+    if (column <= 0 || column >= ChannelTableModel::kColumnCount) return;
+    const ColumnLimits& limits = kColumns[column];
+    int limited = std::max(size, limits.minimum);
+    if (limits.maximum > 0) limited = std::min(limited, limits.maximum);
+    if (limited != size && column != ChannelTableModel::kColumnCount - 1) header->resizeSection(column, limited);
+  });
+}
+
+void TMainF::connectHandlers() {
+  auto guarded = [this](void (TMainF::*handler)()) {
+    return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
+  };
+  connect(BitBtnGo, &QPushButton::clicked, this, guarded(&TMainF::BitBtnGoClick));
+  connect(BitBtnSave, &QPushButton::clicked, this, guarded(&TMainF::BitBtnSaveClick));
+  connect(BitBtnOpen, &QPushButton::clicked, this, guarded(&TMainF::BitBtnOpenClick));
+  connect(BitBtnExp, &QPushButton::clicked, this, guarded(&TMainF::BitBtnExpClick));
+  connect(Button1, &QPushButton::clicked, this, guarded(&TMainF::Button1Click));
+  connect(CmbBoxURL, &QComboBox::currentIndexChanged, this, guarded(&TMainF::CmbBoxURLChange));
+  connect(sComboBoxColor, &QComboBox::currentIndexChanged, this, guarded(&TMainF::sComboBoxColorChange));
+  // A check box's click behaviour runs on every change of its state, also
+  // when the program changes it.
+  connect(CheckBoxFilterON, &QCheckBox::toggled, this, guarded(&TMainF::CheckBoxFilterONClick));
+  connect(CheckBoxNTV, &QCheckBox::toggled, this, guarded(&TMainF::CheckBoxNTVClick));
+  connect(CheckBoxTri, &QCheckBox::toggled, this, guarded(&TMainF::CheckBoxTriClick));
+  connect(CheckBoxOth, &QCheckBox::toggled, this, guarded(&TMainF::CheckBoxOthClick));
+  connect(N1, &QAction::triggered, this, guarded(&TMainF::N1Click));
+  connect(N2, &QAction::triggered, this, guarded(&TMainF::N2Click));
+  connect(ListViewNew->horizontalHeader(), &QHeaderView::sectionClicked, this,
+          [this](int column) { RunGuarded([this, column] { ListViewNewColumnClick(column); }); });
+  connect(ListViewNew, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    PopupMenuListNew->popup(ListViewNew->viewport()->mapToGlobal(pos));
+  });
+  connect(EditOther, &QLineEdit::textEdited, this, [this](const QString& text) {
+    // A stored code longer than three characters is shown whole; typing is
+    // limited to three again once the text fits.
+    if (text.size() <= 3) EditOther->setMaxLength(3);
+  });
+  connect(banner_.get(), &BannerView::beforeNavigate, this, guarded(&TMainF::WebBrowser1BeforeNavigate2));
+  connect(banner_.get(), &BannerView::navigateComplete, this, guarded(&TMainF::WebBrowser1NavigateComplete2));
+  connect(banner_.get(), &BannerView::documentComplete, this, guarded(&TMainF::WebBrowser1DocumentComplete));
+}
+
+int TMainF::selectedRow() const {
+  const QModelIndexList rows = ListViewNew->selectionModel()->selectedRows();
+  if (rows.isEmpty()) return -1;
+  const int row = rows.first().row();
+  return row >= 0 && row < model_->count() ? row : -1;
+}
+
+// --- Layout -----------------------------------------------------------------
+
+void TMainF::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  arrangeControls();
+}
+
+void TMainF::arrangeControls() {
+  const int w = width();
+  const int h = height();
+  GroupBox1->setGeometry(0, 0, kLeftBoxWidth, h);
+  GroupBoxTabl->setGeometry(kLeftBoxWidth, 0, std::max(0, w - kLeftBoxWidth), h);
+  // Controls anchored to the bottom keep their designed distance to it.
+  Bevel4->move(Bevel4->x(), h - (kDesignedClientHeight - 318));
+  ProgressBarReadCash->move(ProgressBarReadCash->x(), h - (kDesignedClientHeight - 351));
+  BitBtnGo->move(BitBtnGo->x(), h - (kDesignedClientHeight - 372));
+  const int tw = GroupBoxTabl->width();
+  ListViewNew->setGeometry(2, 15, std::max(0, tw - 4), std::max(0, h - 15 - kPanelHeight - 2));
+  Panel1->setGeometry(2, h - kPanelHeight - 2, std::max(0, tw - 4), kPanelHeight);
+  sPanel1->setGeometry(Panel1->width() - kBannerWidth, 0, kBannerWidth, kPanelHeight);
+}
+
+void TMainF::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!firstShow_) return;
+  firstShow_ = false;
+  applyFrameMargins();
+}
+
+// Sizes in the settings and the minimum are outer sizes, frame included; the
+// frame is known only once the window is on screen.
+void TMainF::applyFrameMargins() {
+  const QSize margins = frameGeometry().size() - geometry().size();
+  appliedMargins_ = margins;
+  setMinimumSize(QSize(kMinimumOuterWidth, kMinimumOuterHeight) - margins);
+  if (pendingOuterSize_.isValid()) resize(pendingOuterSize_ - margins);
+  // Opened centred on the desktop, whatever edges the settings held.
+  if (QScreen* screen = this->screen()) {
+    const QRect area = screen->availableGeometry();
+    const QSize outer = size() + margins;
+    move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
+  }
+}
+
+// --- Settings ---------------------------------------------------------------
+
+void TMainF::FormCreate() {
+  WindowSettings current;
+  current.top = frameGeometry().top();
+  current.left = frameGeometry().left();
+  // The frame is not known before the window is shown: a missing size keeps
+  // the designed client size rather than an outer size without its frame.
+  constexpr int kNoSize = -1;
+  current.width = kNoSize;
+  current.height = kNoSize;
+  const WindowSettings s = LoadSettings(BesideExe(QStringLiteral("MyIni.ini")), current);
+  move(s.left, s.top);
+  if (s.width != kNoSize || s.height != kNoSize) {
+    const QSize designedOuter = frameGeometry().size();
+    pendingOuterSize_ = QSize(std::max(s.width == kNoSize ? designedOuter.width() : s.width, kMinimumOuterWidth),
+                              std::max(s.height == kNoSize ? designedOuter.height() : s.height, kMinimumOuterHeight));
+    resize(pendingOuterSize_);
+  }
+  // Setting a box to the state it has runs nothing; a change runs its click.
+  CheckBoxRus->setChecked(s.rus);
+  CheckBoxUkr->setChecked(s.ukr);
+  CheckBoxBel->setChecked(s.bel);
+  CheckBoxOth->setChecked(s.oth);
+  EditOther->setMaxLength(std::max<int>(3, s.othText.size()));
+  EditOther->setText(s.othText);
+}
+
+QRect TMainF::outerBoundsForSaving() const {
+  if (isMinimized()) {
+    // The bounds the window has when restored.
+    const QRect normal = normalGeometry();
+    return QRect(normal.topLeft(), normal.size() + appliedMargins_);
+  }
+  return frameGeometry();
+}
+
+void TMainF::FormDestroy() {
+  destroyed_ = true;
+  const QRect bounds = outerBoundsForSaving();
+  WindowSettings s;
+  s.top = bounds.top();
+  s.left = bounds.left();
+  s.width = bounds.width();
+  s.height = bounds.height();
+  s.rus = CheckBoxRus->isChecked();
+  s.ukr = CheckBoxUkr->isChecked();
+  s.bel = CheckBoxBel->isChecked();
+  s.oth = CheckBoxOth->isChecked();
+  s.othText = EditOther->text();
+  SaveSettings(BesideExe(QStringLiteral("MyIni.ini")), s);
+}
+
+// --- Scan -------------------------------------------------------------------
+
+void TMainF::BitBtnGoClick() {
+  if (scanning_) return;
+  GroupBoxTabl->setTitle(CmbBoxURL->currentText());
+  WindowParserHost host(*this);
+  if (!AnyLanguageTicked(host)) {
+    Messages().warning(kNoLanguageText);
+    return;
+  }
+  BitBtnGo->setEnabled(false);
+  Button1->click();
+  const int index = CmbBoxURL->currentIndex();
+  if (ChartPosition(index) == 0) {
+    BitBtnGo->setEnabled(true);
+    return;
+  }
+  TBindStatusCallback callback(this, FormLoadURL);
+  ScanResult result;
+  scanning_ = true;
+  try {
+    result = RunChartScan(index, *model_, host, &callback);
+  } catch (...) {
+    // The scan ends early: leave the window ready for the next one.
+    scanning_ = false;
+    setEnabled(true);
+    ProgressBarReadCash->setValue(0);
+    BitBtnGo->setEnabled(true);
+    throw;
+  }
+  scanning_ = false;
+  if (result == ScanResult::DownloadFailed) {
+    setEnabled(true);
+    Messages().error(kDownloadErrorText);
+    TerminateHook()();
+    return;
+  }
+  ProgressBarReadCash->setValue(0);
+  BitBtnGo->setEnabled(true);
+  if (result == ScanResult::Completed) BitBtnExp->setEnabled(true);
+}
+
+// --- Table ------------------------------------------------------------------
+
+void TMainF::ListViewNewColumnClick(int column) {
+  if (scanning_) return;  // the parser is still appending
+  model_->sortByColumn(column);
+}
+
+void TMainF::N1Click() {
+  if (scanning_ || selectedRow() < 0) return;
+  model_->appendHandRow();
+}
+
+void TMainF::N2Click() {
+  if (scanning_) return;
+  const int row = selectedRow();
+  if (row < 0) return;
+  model_->removeRowAt(row);
+  BitBtnSave->setEnabled(true);
+}
+
+void TMainF::sComboBoxColorChange() {
+  static const QString sections[] = {QStringLiteral("EDIT"), QStringLiteral("PANEL"), QStringLiteral("FORM")};
+  const int entry = sComboBoxColor->currentIndex();
+  if (entry < 0 || entry > 2) return;
+  SetSkinSection(ListViewNew, sections[entry]);
+}
+
+void TMainF::BitBtnSaveClick() {
+  if (scanning_) return;
+  if (SaveTableAction(GroupBoxTabl->title(), *model_, QDate::currentDate())) BitBtnSave->setEnabled(false);
+}
+
+void TMainF::BitBtnOpenClick() {
+  if (scanning_) return;
+  CompareAction(GroupBoxTabl->title(), *model_, previousTable_);
+}
+
+void TMainF::BitBtnExpClick() {
+  if (scanning_) return;
+  ExportAction(*model_);
+}
+
+// --- Stored view ------------------------------------------------------------
+
+PackageFilter TMainF::packageFilter() const {
+  PackageFilter filter;
+  filter.on = CheckBoxFilterON->isChecked();
+  filter.ntv = CheckBoxNTV->isChecked();
+  filter.tri = CheckBoxTri->isChecked();
+  return filter;
+}
+
+void TMainF::loadStoredView() {
+  if (scanning_) return;
+  StoredViewAction(CmbBoxURL->currentText(), packageFilter(), *model_);
+}
+
+void TMainF::CmbBoxURLChange() { loadStoredView(); }
+
+void TMainF::CheckBoxFilterONClick() {
+  const bool on = CheckBoxFilterON->isChecked();
+  CheckBoxNTV->setEnabled(on);
+  CheckBoxTri->setEnabled(on);
+  loadStoredView();
+}
+
+void TMainF::CheckBoxNTVClick() { loadStoredView(); }
+void TMainF::CheckBoxTriClick() { loadStoredView(); }
+
+void TMainF::CheckBoxOthClick() {
+  const bool ticked = CheckBoxOth->isChecked();
+  editOtherColor_ = ticked ? WindowBackgroundColour() : ButtonFaceColour();
+  EditOther->setStyleSheet(QStringLiteral("background-color: %1;").arg(editOtherColor_.name()));
+  EditOther->setEnabled(ticked);
+}
+
+// --- Banner and site link ---------------------------------------------------
+
+void TMainF::Button1Click() { banner_->navigate(QUrl(BannerPageUrl())); }
+
+void TMainF::WebBrowser1BeforeNavigate2() { sPanel1->hide(); }
+
+void TMainF::WebBrowser1NavigateComplete2() {
+  sPanel1->show();
+  StyleBannerPage();
+}
+
+void TMainF::WebBrowser1DocumentComplete() {
+  StyleBannerPage();
+  QCoreApplication::processEvents();
+}
+
+void TMainF::StyleBannerPage() { banner_->styleBannerPage(); }
+
+void TMainF::LabelURLMouseEnter() {
+  QFont font = LabelURL->font();
+  font.setUnderline(true);
+  font.setBold(false);
+  font.setItalic(false);
+  LabelURL->setFont(font);
+}
+
+void TMainF::LabelURLMouseLeave() {
+  QFont font = LabelURL->font();
+  font.setUnderline(false);
+  font.setBold(false);
+  font.setItalic(false);
+  LabelURL->setFont(font);
+}
+
+void TMainF::LabelURLClick() { QDesktopServices::openUrl(QUrl(MakerSiteUrl())); }
+
+bool TMainF::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == LabelURL) {
+    switch (event->type()) {
+      case QEvent::Enter: RunGuarded([this] { LabelURLMouseEnter(); }); break;
+      case QEvent::Leave: RunGuarded([this] { LabelURLMouseLeave(); }); break;
+      case QEvent::MouseButtonRelease:
+        if (static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton)
+          RunGuarded([this] { LabelURLClick(); });
+        break;
+      default: break;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
+}  // namespace tevrin

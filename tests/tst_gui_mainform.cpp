@@ -1,0 +1,219 @@
+#include "app/errors.h"
+#include "app/gui/hints.h"
+#include "app/gui/mainform.h"
+#include "app/gui/skin.h"
+#include "scan/catalogue.h"
+#include "support/testsupport.h"
+#include "table/channeltable.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolTip>
+#include <QtTest>
+
+using namespace tevrin;
+
+namespace {
+ChannelRow Channel(const QString& name) {
+  ChannelRow r;
+  r.subItems = {"0", "11804 V", name, "rus", "MPEG-2", "FTA"};
+  return r;
+}
+QRect InWindow(QWidget* control, QWidget* window) {
+  return QRect(control->mapTo(window, QPoint(0, 0)), control->size());
+}
+}  // namespace
+
+class TstGuiMainForm : public QObject {
+  Q_OBJECT
+ private slots:
+  void initTestCase() { InstallHintTiming(); }
+
+  void initialStateOfTheControls() {
+    test::TempExeDir home;
+    test::RecordingMessages boxes;
+    TMainF w;
+    QCOMPARE(w.windowTitle(), QString("Tevrin  v1.04b"));
+    QVERIFY(w.BitBtnGo->isEnabled());
+    QVERIFY(w.BitBtnOpen->isEnabled());
+    QVERIFY(!w.BitBtnSave->isEnabled());
+    QVERIFY(!w.BitBtnExp->isEnabled());
+    QVERIFY(!w.CheckBoxNTV->isEnabled());
+    QVERIFY(!w.CheckBoxTri->isEnabled());
+    QVERIFY(!w.EditOther->isEnabled());
+    QCOMPARE(w.editOtherColor(), QColor(Qt::white));
+    QVERIFY(w.CheckBoxRus->isChecked());
+    QVERIFY(!w.CheckBoxUkr->isChecked() && !w.CheckBoxBel->isChecked() && !w.CheckBoxOth->isChecked());
+    QCOMPARE(w.CmbBoxURL->count(), kSatelliteCount);
+    QCOMPARE(w.CmbBoxURL->currentText(), QString("Выберите спутник"));
+    QCOMPARE(w.CmbBoxURL->itemText(5), QString("Hot Bird 13.0°E"));
+    QCOMPARE(w.sComboBoxColor->currentText(), QString("Панель"));
+    QCOMPARE(SkinSection(w.ListViewNew), QString("PANEL"));
+    QCOMPARE(w.GroupBoxTabl->title(), QString());
+    QCOMPARE(w.GroupBox1->title(), QString("Критерии поиска"));
+    QCOMPARE(w.BitBtnGo->text(), QString("Cканирование"));
+    QCOMPARE(w.BitBtnGo->text().at(0), QChar('C'));  // the Latin capital C
+    QCOMPARE(w.EditOther->maxLength(), 3);
+    QVERIFY(w.Button1->isHidden());
+    QVERIFY(w.ListViewOld->isHidden());
+    QVERIFY(w.sPanel1->isHidden());
+    QCOMPARE(w.table().count(), 0);
+    QCOMPARE(w.PopupMenuListNew->actions().size(), 2);
+    QCOMPARE(w.N1->text(), QString("Добавить"));
+    QCOMPARE(w.N2->text(), QString("Удалить"));
+    QCOMPARE(w.ListViewNew->font().family(), QString("Times New Roman"));
+    QVERIFY(w.ListViewNew->font().bold());
+    QCOMPARE(w.CmbBoxURL->font().pixelSize(), 15);
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void hintsAndTheirTiming() {
+    test::TempExeDir home;
+    TMainF w;
+    QCOMPARE(w.style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), kHintPauseMs);
+    const QList<QPair<QWidget*, QString>> hints = {
+        {w.CmbBoxURL, "Список спутников"}, {w.CheckBoxRus, "Русские"},
+        {w.CheckBoxUkr, "Украинские"}, {w.CheckBoxBel, "Белорусские"},
+        {w.CheckBoxOth, "Другой язык"}, {w.EditOther, "Здесь можно указать любой другой язык"},
+        {w.LabelURL, "Перейти на сайт"}, {w.BitBtnExp, "Экспортировать в файл"},
+        {w.BitBtnSave, "Сохранить таблицу"}, {w.BitBtnOpen, "Сравнить эти значения с предыдущими"}};
+    for (const auto& [control, text] : hints) QCOMPARE(control->toolTip(), text);
+    QVERIFY(w.BitBtnGo->toolTip().isEmpty());
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QHelpEvent event(QEvent::ToolTip, QPoint(5, 5), w.CheckBoxRus->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(w.CheckBoxRus, &event);
+    QTRY_VERIFY(QToolTip::isVisible());
+    QCOMPARE(QToolTip::text(), QString("Русские"));
+    QToolTip::hideText();
+  }
+
+  void designedGeometryAndMinimumSize() {
+    test::TempExeDir home;
+    TMainF w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.size(), QSize(850, 416));
+    const QImage shot = w.grab().toImage();
+    QCOMPARE(shot.size(), QSize(850, 416) * shot.devicePixelRatio());
+    QCOMPARE(InWindow(w.GroupBox1, &w), QRect(0, 0, 169, 416));
+    QCOMPARE(InWindow(w.GroupBoxTabl, &w), QRect(169, 0, 681, 416));
+    QCOMPARE(InWindow(w.CmbBoxURL, &w), QRect(3, 40, 162, 22));
+    QCOMPARE(InWindow(w.BitBtnGo, &w), QRect(12, 372, 153, 36));
+    QCOMPARE(InWindow(w.ProgressBarReadCash, &w), QRect(11, 351, 152, 15));
+    QCOMPARE(w.Panel1->height(), 92);
+    QCOMPARE(InWindow(w.Panel1, &w).bottom(), 416 - 3);
+    QCOMPARE(w.sPanel1->width(), 362);
+    QCOMPARE(InWindow(w.sPanel1, &w).right(), InWindow(w.Panel1, &w).right());
+    QCOMPARE(InWindow(w.BitBtnSave, &w).topLeft(), InWindow(w.Panel1, &w).topLeft() + QPoint(9, 50));
+
+    // Taller and wider: the left box keeps its width, the bottom controls follow.
+    w.resize(1000, 600);
+    QCOMPARE(InWindow(w.GroupBox1, &w), QRect(0, 0, 169, 600));
+    QCOMPARE(InWindow(w.BitBtnGo, &w), QRect(12, 372 + 184, 153, 36));
+    QCOMPARE(w.GroupBoxTabl->width(), 1000 - 169);
+    QCOMPARE(w.Panel1->height(), 92);
+    QCOMPARE(w.ListViewNew->height(), 600 - 15 - 92 - 2);
+
+    // No smaller than the minimum outer size.
+    w.resize(100, 100);
+    const QSize outer = w.frameGeometry().size();
+    QCOMPARE(outer, QSize(587, 347));
+    QCOMPARE(w.GroupBox1->width(), 169);
+    QCOMPARE(w.GroupBoxTabl->width(), w.width() - 169);
+  }
+
+  void columnsOfTheTable() {
+    test::TempExeDir home;
+    TMainF w;
+    QHeaderView* header = w.ListViewNew->horizontalHeader();
+    QVERIFY(w.ListViewNew->isColumnHidden(0));
+    const QStringList captions = {"###", "№", "Транспондер", "Наименование канала", "Аудио", "Video",
+                                  "Кодировка", "Примечание"};
+    for (int c = 0; c < 8; ++c)
+      QCOMPARE(w.table().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), captions[c]);
+    QCOMPARE(header->sectionSize(1), 40);
+    QCOMPARE(header->sectionSize(2), 140);
+    QCOMPARE(header->sectionSize(3), 195);
+    QCOMPARE(header->sectionSize(6), 120);
+    header->resizeSection(5, 80);  // "Video" is 45 at most
+    QCOMPARE(header->sectionSize(5), 45);
+    header->resizeSection(3, 10);  // the name is 150 at least
+    QCOMPARE(header->sectionSize(3), 150);
+    QCOMPARE(w.ListViewNew->selectionBehavior(), QAbstractItemView::SelectRows);
+    QCOMPARE(w.ListViewNew->selectionMode(), QAbstractItemView::SingleSelection);
+    QCOMPARE(w.ListViewNew->editTriggers(), QAbstractItemView::NoEditTriggers);
+    QVERIFY(w.ListViewNew->showGrid());
+  }
+
+  void headerClicksSortAndRenumber() {
+    test::TempExeDir home;
+    TMainF w;
+    for (const char* n : {"b", "B", "a", "Б"}) w.table().appendRow(Channel(QString::fromUtf8(n)));
+    emit w.ListViewNew->horizontalHeader()->sectionClicked(3);
+    QStringList names, numbers;
+    for (const ChannelRow& r : w.table().rows()) {
+      names << r.subItem(kSubName);
+      numbers << r.subItem(kSubNumber);
+    }
+    QCOMPARE(names, QStringList({"B", "a", "b", "Б"}));
+    QCOMPARE(numbers, QStringList({"1", "2", "3", "4"}));
+  }
+
+  void handEditsThroughTheMenu() {
+    test::TempExeDir home;
+    TMainF w;
+    for (const char* n : {"a", "b", "c"}) w.table().appendRow(Channel(n));
+    w.table().renumber();
+    w.N1->trigger();  // no row selected: nothing
+    w.N2->trigger();
+    QCOMPARE(w.table().count(), 3);
+    QVERIFY(!w.BitBtnSave->isEnabled());
+
+    w.ListViewNew->selectRow(1);
+    w.N2->trigger();
+    QCOMPARE(w.table().count(), 2);
+    QVERIFY(w.BitBtnSave->isEnabled());
+    QCOMPARE(w.table().row(1).subItem(kSubNumber), QString("3"));
+
+    w.BitBtnSave->setEnabled(false);
+    w.ListViewNew->selectRow(0);
+    w.N1->trigger();
+    QCOMPARE(w.table().count(), 3);
+    QCOMPARE(w.table().row(2).subItems, QStringList({"3", "Тр.новый", "Им.новый", "---"}));
+    QVERIFY(!w.BitBtnSave->isEnabled());  // adding never changes it
+  }
+
+  void threeDistinctTableBackgrounds() {
+    test::TempExeDir home;
+    TMainF w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    auto background = [&] {
+      const QImage image = w.ListViewNew->viewport()->grab().toImage();
+      return image.pixelColor(image.width() / 2, image.height() - 5);
+    };
+    QList<QColor> looks;
+    const QStringList sections = {"EDIT", "PANEL", "FORM"};
+    for (int entry : {0, 1, 2}) {
+      w.sComboBoxColor->setCurrentIndex(entry);
+      QCOMPARE(SkinSection(w.ListViewNew), sections[entry]);
+      looks << background();
+    }
+    QVERIFY(looks[0] != looks[1] && looks[1] != looks[2] && looks[0] != looks[2]);
+    w.sComboBoxColor->setCurrentIndex(1);
+    QCOMPARE(background(), looks[1]);
+  }
+};
+
+QTEST_MAIN(TstGuiMainForm)
+#include "tst_gui_mainform.moc"
