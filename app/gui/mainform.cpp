@@ -37,6 +37,9 @@
 #include <QUrl>
 #include <QWindow>
 
+// The pictures live in the window library; a static library must register them.
+static void RegisterImages() { Q_INIT_RESOURCE(images); }
+
 namespace tevrin {
 namespace {
 
@@ -102,6 +105,7 @@ std::function<void()>& TMainF::TerminateHook() {
 }
 
 TMainF::TMainF(QWidget* parent) : QWidget(parent), ui_(new Ui::TMainF), model_(new ChannelTableModel(this)) {
+  RegisterImages();
   ui_->setupUi(this);
   setUpControls();
   setUpTable();

@@ -11,7 +11,7 @@ namespace tevrin::test {
 
 // Records every message box instead of showing it; answers questions from a
 // queue (No when the queue is empty). Installs itself for its lifetime.
-class RecordingMessages final : public MessageService {
+class RecordingMessages : public MessageService {
  public:
   struct Box {
     QString kind;  // "warning", "error", "information", "confirm", "plain", "applicationError"

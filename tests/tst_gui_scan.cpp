@@ -1,0 +1,259 @@
+#include "app/errors.h"
+#include "app/gui/mainform.h"
+#include "scan/catalogue.h"
+#include "scan/download.h"
+#include "scan/gui/bindstatuscallback.h"
+#include "scan/gui/formloadurl.h"
+#include "scan/scandriver.h"
+#include "support/faultserver.h"
+#include "support/testsupport.h"
+#include "table/channeltable.h"
+#include "tools/chartserver/chartserver.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QGroupBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace tevrin;
+
+namespace {
+
+QString Transponder(const QString& firstLine, const QString& rest) {
+  return QString("<tr><td>1</td><td>T: %1<br>%2</td><td>x</td><td>x</td><td>x</td></tr>\n").arg(firstLine, rest);
+}
+QString Channel(const QString& name, const QString& kind, const QString& coding, const QString& audio) {
+  return QString("<tr><td>c0</td><td>c1</td><td><a href='#'>%1</a></td><td>%2</td><td>%3</td>"
+                 "<td>c5</td><td>c6</td><td>c7</td><td>MPEG-2</td><td>%4</td><td>c10</td></tr>\n")
+      .arg(name, kind, coding, audio);
+}
+QByteArray Page(const QString& rows) {
+  return ("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>chart</title></head><body><table>\n" +
+          rows + "</table></body></html>\n")
+      .toUtf8();
+}
+
+// Records the message boxes together with the window's state at the moment a box appears.
+class StateRecordingMessages final : public test::RecordingMessages {
+ public:
+  TMainF* window = nullptr;
+  bool mainEnabledAtError = false;
+  bool progressVisibleAtError = true;
+  void error(const QString& t) override {
+    mainEnabledAtError = window->isEnabled();
+    progressVisibleAtError = window->FormLoadURL->isVisible();
+    test::RecordingMessages::error(t);
+  }
+};
+
+}  // namespace
+
+class TstGuiScan : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir site_;
+  std::unique_ptr<ChartServer> server_;
+  int terminateRequests_ = 0;
+
+  void writeChart(int position, const QByteArray& page) {
+    QFile f(site_.filePath(QString("charts/%1.html").arg(position)));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(page);
+  }
+
+  struct Window {
+    test::TempExeDir home;
+    StateRecordingMessages boxes;
+    TMainF main;
+    TFormLoadURL progress{&main};
+    int bannerClicks = 0;
+    Window() {
+      boxes.window = &main;
+      main.setFormLoadURL(&progress);
+      // The banner has tests of its own; here only its click counts.
+      QObject::disconnect(main.Button1, nullptr, &main, nullptr);
+      QObject::connect(main.Button1, &QPushButton::clicked, [this] { ++bannerClicks; });
+    }
+    void scan(int satellite) {
+      main.CmbBoxURL->setCurrentIndex(satellite);
+      main.BitBtnGo->click();
+    }
+    QStringList column(int sub) const {
+      QStringList out;
+      for (const ChannelRow& r : main.table().rows()) out << r.subItem(sub);
+      return out;
+    }
+  };
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(QDir(site_.path()).mkpath("charts"));
+    writeChart(13, Page(Transponder("11804 V", "DVB-S2") +
+                        Channel("Первый канал", "TV", "FTA", "rus") +
+                        Channel("BBC", "TV", "FTA", "eng") +
+                        Channel("Радио Мир", "R", "FTA", "rus") +
+                        Transponder("10719 H", "DVB-S") +
+                        Channel("НТВ Мир", "TV", "Viaccess", "rus eng") +
+                        Channel("Євроспорт", "TV", "FTA", "ukr")));
+    writeChart(356, Page("<p>no table today</p>"));
+    writeChart(5, Page(Transponder("12000 V", "DVB-S") + Channel("Другой", "TV", "FTA", "rus")));
+    server_ = std::make_unique<ChartServer>(site_.path());
+    server_->setLogging(false);
+    QVERIFY(server_->listen());
+    qputenv("TEVRIN_CHART_URL", server_->baseUrl().toUtf8());
+    qputenv("TEVRIN_SITE_URL", server_->baseUrl().toUtf8());
+    TMainF::TerminateHook() = [this] { ++terminateRequests_; };
+    TBindStatusCallback::StopPauseMs() = 0;
+  }
+
+  void init() { terminateRequests_ = 0; }
+
+  void scanFillsSortedNumberedRows() {
+    Window w;
+    QCOMPARE(w.progress.statusText(), QString("Загрузка страницы: 0 Kb -/-"));
+    TBindStatusCallback::StopPauseMs() = 1000;  // once as the user sees it
+    w.scan(5 /* Hot Bird 13.0°E */);
+    TBindStatusCallback::StopPauseMs() = 0;
+    QCOMPARE(w.main.GroupBoxTabl->title(), QString("Hot Bird 13.0°E"));
+    QVERIFY(w.boxes.boxes.isEmpty());
+    // Sorted by transponder, numbered 1..N; radio, English and Ukrainian rows left out.
+    QCOMPARE(w.column(kSubTransponder), QStringList({"10719 H.DVB-S", "11804 V.DVB-S2"}));
+    QCOMPARE(w.column(kSubName), QStringList({"НТВ Мир", "Первый канал"}));
+    QCOMPARE(w.column(kSubNumber), QStringList({"1", "2"}));
+    QCOMPARE(w.column(kSubAudio), QStringList({"rus eng", "rus"}));
+    QCOMPARE(w.column(kSubVideo), QStringList({"MPEG-2", "MPEG-2"}));
+    QCOMPARE(w.column(kSubNote), QStringList({"", ""}));
+  }
+
+  void scanStates() {
+    Window w;
+    w.main.CheckBoxUkr->setChecked(true);
+    w.scan(5);
+    QCOMPARE(w.column(kSubName), QStringList({"НТВ Мир", "Євроспорт", "Первый канал"}));
+    QCOMPARE(w.column(kSubNumber), QStringList({"1", "2", "3"}));
+    QCOMPARE(w.column(kSubCoding), QStringList({"Viaccess", "идет открыто", "идет открыто"}));
+    QCOMPARE(w.main.table().row(0).image(kSubCoding), int(kImagePaid));
+    QCOMPARE(w.main.table().row(1).image(kSubCoding), int(kImageFree));
+    QCOMPARE(w.main.table().row(1).image(kSubName), int(kImageTv));
+    QVERIFY(w.main.BitBtnExp->isEnabled());
+    QVERIFY(w.main.BitBtnSave->isEnabled());
+    QVERIFY(w.main.BitBtnGo->isEnabled());
+    QVERIFY(w.main.isEnabled());
+    QVERIFY(!w.progress.isVisible());
+    QCOMPARE(w.main.ProgressBarReadCash->value(), 0);
+    QVERIFY(w.progress.statusText().startsWith("Загрузка страницы: "));
+    QVERIFY(w.progress.statusText().endsWith(" Kb 1/1"));
+    QVERIFY(!QFile::exists(w.home.file("cache.txt")));
+    QCOMPARE(w.bannerClicks, 1);
+    QCOMPARE(terminateRequests_, 0);
+
+    // A second scan starts from an empty table, numbered from 1 again.
+    w.main.CheckBoxUkr->setChecked(false);
+    w.scan(3 /* Astra 4A, position 5 */);
+    QCOMPARE(w.column(kSubName), QStringList({"Другой"}));
+    QCOMPARE(w.column(kSubNumber), QStringList({"1"}));
+    QCOMPARE(w.bannerClicks, 2);
+  }
+
+  void promptItemFetchesNothing() {
+    Window w;
+    w.main.table().appendRow(ChannelRow{"", {"1", "a", "b"}, {}});
+    int requests = 0;
+    connect(server_.get(), &ChartServer::requestServed, this, [&] { ++requests; });
+    w.scan(0);
+    QCOMPARE(w.main.GroupBoxTabl->title(), QString("Выберите спутник"));
+    QCOMPARE(w.bannerClicks, 1);  // the banner click comes before the look-up
+    QCOMPARE(requests, 0);
+    QCOMPARE(w.main.table().count(), 1);
+    QVERIFY(w.main.BitBtnGo->isEnabled());
+    QVERIFY(!w.main.BitBtnExp->isEnabled());
+    disconnect(server_.get(), nullptr, this, nullptr);
+  }
+
+  void noLanguageRefusesTheScan() {
+    Window w;
+    w.main.CheckBoxRus->setChecked(false);
+    w.main.CmbBoxURL->setCurrentIndex(5);  // shows the (missing) saved table: empty
+    w.main.table().appendRow(ChannelRow{"", {"1", "a", "b"}, {}});
+    w.main.BitBtnGo->click();
+    QCOMPARE(w.main.GroupBoxTabl->title(), QString("Hot Bird 13.0°E"));
+    QCOMPARE(w.boxes.texts("warning"), QStringList({"Не выбран ни один из языков."}));
+    QCOMPARE(w.main.table().count(), 1);
+    QVERIFY(w.main.BitBtnGo->isEnabled());
+    QCOMPARE(w.bannerClicks, 0);
+  }
+
+  void pageWithoutRows() {
+    Window w;
+    w.scan(1 /* Amos, position 356 */);
+    QCOMPARE(w.main.table().count(), 0);
+    QCOMPARE(w.main.ProgressBarReadCash->value(), 0);
+    QVERIFY(w.main.BitBtnExp->isEnabled());
+    QVERIFY(!w.main.BitBtnSave->isEnabled());
+    QVERIFY(w.boxes.boxes.isEmpty());
+  }
+
+  void tableEditsWaitForTheScan() {
+    Window w;
+    // Delivered while the page downloads or parses: refused, the scan's rows stay.
+    QTimer::singleShot(0, &w.main, [&] {
+      w.main.CheckBoxFilterON->setChecked(true);
+      w.main.ListViewNewColumnClick(3);
+      w.main.BitBtnExpClick();
+    });
+    w.scan(5);
+    QCOMPARE(w.column(kSubName), QStringList({"НТВ Мир", "Первый канал"}));
+    QVERIFY(!QFile::exists(w.home.file("exsport.csv")));
+  }
+
+  void failedDownloadsEndTheTool_data() {
+    QTest::addColumn<int>("mode");
+    using M = test::FaultServer::Mode;
+    QTest::newRow("404") << int(M::NotFound);
+    QTest::newRow("500") << int(M::ServerError);
+    QTest::newRow("redirect loop") << int(M::RedirectLoop);
+    QTest::newRow("short body") << int(M::ShortBody);
+    QTest::newRow("reset mid-body") << int(M::ResetMidBody);
+    QTest::newRow("stall") << int(M::Stall);
+    QTest::newRow("oversized") << int(M::Oversized);
+    QTest::newRow("refused") << -1;
+  }
+  void failedDownloadsEndTheTool() {
+    QFETCH(int, mode);
+    test::FaultServer fault(mode < 0 ? test::FaultServer::Mode::Ok : test::FaultServer::Mode(mode));
+    fault.setBodySize(200000);
+    QVERIFY(fault.listen());
+    const QString base = mode < 0 ? QString("http://127.0.0.1:%1").arg(test::FaultServer::ClosedPort())
+                                  : QString("http://127.0.0.1:%1").arg(fault.port());
+    qputenv("TEVRIN_CHART_URL", base.toUtf8());
+    const DownloadLimits saved = DefaultDownloadLimits();
+    DefaultDownloadLimits().stallTimeoutMs = 500;
+    DefaultDownloadLimits().maxBodyBytes = 100000;
+    {
+      Window w;
+      w.scan(5);
+      QCOMPARE(w.boxes.texts("error"), QStringList({kDownloadErrorText}));
+      QVERIFY(w.boxes.mainEnabledAtError);
+      QVERIFY(!w.boxes.progressVisibleAtError);
+      QCOMPARE(terminateRequests_, 1);
+      QVERIFY(!QFile::exists(w.home.file("cache.txt")));
+      QVERIFY(!w.main.BitBtnExp->isEnabled());
+    }
+    DefaultDownloadLimits() = saved;
+    qputenv("TEVRIN_CHART_URL", server_->baseUrl().toUtf8());
+  }
+
+  void downloadErrorTextIsExact() {
+    QCOMPARE(kDownloadErrorText,
+             QString(24, ' ') + "Невозможно загрузить страницу.\r\r" + QString(2, ' ') +
+                 "Возможно не установлено соединение с Internet или сайт недоступен.\r" + QString(12, ' ') +
+                 "(проверьте настройки соединения в Internet Explorer)");
+  }
+};
+
+QTEST_MAIN(TstGuiScan)
+#include "tst_gui_scan.moc"
