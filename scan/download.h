@@ -1,0 +1,49 @@
+#pragma once
+#include <QString>
+#include <QtGlobal>
+
+namespace tevrin {
+
+// The download's status callbacks, called on the GUI thread during DownloadToFile. The window's
+// implementation disables the main window and shows the progress window; the command line prints progress.
+// The callbacks may process pending events; DownloadToFile never calls them from inside a network signal.
+class IBindStatusCallback {
+ public:
+  virtual ~IBindStatusCallback() = default;
+  virtual void OnStartBinding() = 0;                  // the transfer has begun (first response headers arrived)
+  virtual void GetPriority() {}
+  virtual void OnLowResource() {}
+  virtual void OnProgress(qint64 bytesReceived) = 0;  // body bytes stored so far; never decreases
+  virtual void OnStopBinding() = 0;                   // the transfer has ended, successfully or not
+  virtual void GetBindInfo() {}
+  virtual void OnDataAvailable() {}
+  virtual void OnObjectAvailable() {}
+};
+
+// Bounds that keep a broken or hostile server from hanging the scan or filling the disk.
+struct DownloadLimits {
+  int stallTimeoutMs = 30000;        // no byte for this long -> failure
+  qint64 maxBodyBytes = 64LL << 20;  // larger body -> failure
+  int maxRedirects = 10;
+};
+DownloadLimits& DefaultDownloadLimits();  // tests may lower the limits
+
+// Fetches an http or https address into `path`. True only when the whole body of a successful (2xx) response
+// was stored there. Runs on the calling (GUI) thread and waits in a local event loop. The file is replaced
+// only on success: a failed transfer leaves no file behind and an existing file untouched. Any exception
+// inside, one thrown by a callback included, is caught and gives false.
+// OnStartBinding is called once when the first response headers arrive, OnProgress any number of times
+// after it, and OnStopBinding once at the end, but only if OnStartBinding was called: a failure before any
+// response (connection refused, unknown host) calls neither. `callback` may be null.
+bool DownloadToFile(const QString& address, const QString& path, IBindStatusCallback* callback,
+                    const DownloadLimits& limits = DefaultDownloadLimits());
+
+// "Загрузка страницы: 36 Kb 1/1": whole kilobytes (1024 bytes, rounded down), then the address counters.
+QString DownloadStatusText(qint64 bytesReceived, quint8 urlIndex, quint8 urlCount);
+
+// The number of the chart address being fetched and the number of addresses of the scan; only the status
+// line reads them. A scan sets both to 1.
+extern quint8 ChartUrlIndex;
+extern quint8 ChartUrlCount;
+
+}  // namespace tevrin

@@ -1,0 +1,48 @@
+// tevrin-chart-server [--port N] [--root DIR]: serves the chart pages and the banner page on 127.0.0.1.
+#include "chartserver.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("tevrin-chart-server"));
+  QCoreApplication::setApplicationVersion(QStringLiteral(TEVRIN_VERSION));
+
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral("Serves the chart site and the banner page on 127.0.0.1."));
+  parser.addHelpOption();
+  const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port to listen on (default 8399)."),
+                                      QStringLiteral("N"), QStringLiteral("8399"));
+  const QCommandLineOption rootOption(QStringLiteral("root"), QStringLiteral("Folder with the pages."),
+                                      QStringLiteral("DIR"), QStringLiteral(TEVRIN_SOURCE_DIR "/testdata/site"));
+  parser.addOption(portOption);
+  parser.addOption(rootOption);
+  parser.process(app);
+
+  bool numeric = false;
+  const uint port = parser.value(portOption).toUInt(&numeric);
+  if (!numeric || port > 65535) {
+    std::fprintf(stderr, "tevrin-chart-server: invalid port \"%s\"\n", qPrintable(parser.value(portOption)));
+    return 2;
+  }
+  const QString root = QDir(parser.value(rootOption)).absolutePath();
+  if (!QFileInfo(root).isDir()) {
+    std::fprintf(stderr, "tevrin-chart-server: no such folder: %s\n", qPrintable(root));
+    return 2;
+  }
+
+  tevrin::ChartServer server(root);
+  if (!server.listen(quint16(port))) {
+    std::fprintf(stderr, "tevrin-chart-server: cannot listen on 127.0.0.1:%u: %s\n", port,
+                 qPrintable(server.errorString()));
+    return 1;
+  }
+  std::printf("listening on %s\n", qPrintable(server.baseUrl()));
+  std::fflush(stdout);
+  return app.exec();
+}
