@@ -1,0 +1,121 @@
+#include "app/gui/mainform.h"
+#include "app/profile.h"
+#include "support/testsupport.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace tevrin;
+
+namespace {
+void WriteIni(const QString& path, const QByteArray& text) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  f.write(text);
+}
+QByteArray ReadIni(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+}  // namespace
+
+class TstGuiSettings : public QObject {
+  Q_OBJECT
+ private slots:
+  void firstRunCreatesEveryKeyInOrder() {
+    test::TempExeDir home;
+    int outerWidth = 0;
+    {
+      TMainF w;
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      QCOMPARE(w.size(), QSize(850, 416));
+      QVERIFY(w.CheckBoxRus->isChecked());
+      QVERIFY(!w.EditOther->isEnabled());
+      QCOMPARE(w.editOtherColor(), QColor(Qt::white));
+      outerWidth = w.frameGeometry().width();
+    }
+    const QString ini = QString::fromLatin1(ReadIni(home.file("MyIni.ini")));
+    QStringList keys;
+    for (const QString& line : ini.split("\r\n", Qt::SkipEmptyParts)) keys << line.section('=', 0, 0);
+    QCOMPARE(keys, QStringList({"[Size]", "Top", "Left", "Wh", "Hh", "[LngCheck]", "Rus", "Ukr", "Bel", "Oth",
+                                "OthText"}));
+    QVERIFY(ini.contains("\r\nOthText=\r\n"));
+    QVERIFY(ini.contains("\r\nRus=1\r\n"));
+    QVERIFY(ini.contains("\r\nUkr=0\r\n"));
+    QCOMPARE(GetPrivateProfileString("Size", "Wh", "", home.file("MyIni.ini")).toInt(), outerWidth);
+    // The saved outer size, frame included, gives the same window next time.
+    TMainF again;
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
+    QCOMPARE(again.size(), QSize(850, 416));
+  }
+
+  void restoredSizeIsHeldByTheMinimum() {
+    test::TempExeDir home;
+    WriteIni(home.file("MyIni.ini"), "[Size]\r\nWh=100\r\nHh=100\r\n");
+    TMainF w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QCOMPARE(w.frameGeometry().size(), QSize(587, 347));
+  }
+
+  void languagesAndTheOtherCode() {
+    test::TempExeDir home;
+    WriteIni(home.file("MyIni.ini"),
+             "[LngCheck]\r\nRus=word\r\nUkr=2\r\nBel=0x0\r\nOth=1\r\nOthText=deutsch\r\n");
+    test::RecordingMessages boxes;
+    {
+      TMainF w;
+      QVERIFY(w.CheckBoxRus->isChecked());   // not an integer: the default
+      QVERIFY(w.CheckBoxUkr->isChecked());   // any non-zero integer
+      QVERIFY(!w.CheckBoxBel->isChecked());
+      QVERIFY(w.CheckBoxOth->isChecked());
+      QVERIFY(w.EditOther->isEnabled());     // through the box's click behaviour
+      QCOMPARE(w.editOtherColor(), QApplication::palette().color(QPalette::Base));
+      QCOMPARE(w.EditOther->text(), QString("deutsch"));  // shown whole
+      w.CheckBoxOth->setChecked(false);
+      QVERIFY(!w.EditOther->isEnabled());
+      QCOMPARE(w.editOtherColor(), QApplication::palette().color(QPalette::Button));
+    }
+    const QString ini = home.file("MyIni.ini");
+    QCOMPARE(GetPrivateProfileString("LngCheck", "OthText", "?", ini), QString("deutsch"));
+    QCOMPARE(GetPrivateProfileString("LngCheck", "Oth", "?", ini), QString("0"));
+    QCOMPARE(GetPrivateProfileString("LngCheck", "Rus", "?", ini), QString("1"));
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void noLanguageAtStartRefusesAScan() {
+    test::TempExeDir home;
+    WriteIni(home.file("MyIni.ini"), "[LngCheck]\r\nRus=0\r\nUkr=0\r\nBel=0\r\nOth=0\r\n");
+    test::RecordingMessages boxes;
+    TMainF w;
+    w.BitBtnGo->click();
+    QCOMPARE(boxes.texts("warning"), QStringList({"Не выбран ни один из языков."}));
+  }
+
+  void foreignLinesSurviveAndARefusedWriteIsShown() {
+    test::TempExeDir home;
+    const QByteArray foreign = "; kept comment\r\n[Other]\r\nx=1\r\n\r\n[size]\r\nWH=700\r\n";
+    WriteIni(home.file("MyIni.ini"), foreign);
+    { TMainF w; }
+    const QByteArray after = ReadIni(home.file("MyIni.ini"));
+    QVERIFY(after.startsWith("; kept comment\r\n[Other]\r\nx=1\r\n"));
+    QVERIFY(after.contains("WH=700\r\n"));  // updated in place, its case kept
+    QVERIFY(!after.contains("\r\nWh="));
+
+    // The settings file's place is a directory: the save cannot write.
+    test::TempExeDir blocked;
+    QVERIFY(QDir(blocked.path()).mkdir("MyIni.ini"));
+    test::RecordingMessages boxes;
+    { TMainF w; }
+    QCOMPARE(boxes.texts("applicationError"),
+             QStringList({"Unable to write to " + blocked.file("MyIni.ini") + "."}));
+  }
+};
+
+QTEST_MAIN(TstGuiSettings)
+#include "tst_gui_settings.moc"
