@@ -1,0 +1,122 @@
+#include "app/gui/mainform.h"
+#include "scan/gui/bindstatuscallback.h"
+#include "scan/gui/formloadurl.h"
+#include "support/testsupport.h"
+#include "table/channeltable.h"
+#include "table/records.h"
+#include "tools/chartserver/chartserver.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QPushButton>
+#include <QTableView>
+#include <QtTest>
+
+using namespace tevrin;
+
+namespace {
+QByteArray Chart(const QStringList& channels) {
+  QString rows = "<tr><td>1</td><td>T: 11804 V<br>DVB-S2<br>8PSK<br>27500<br>3/4<br>x<br>y<br>z<br>NTV+</td>"
+                 "<td>x</td><td>x</td><td>x</td></tr>\n";
+  for (const QString& name : channels)
+    rows += QString("<tr><td>0</td><td>1</td><td>%1</td><td>TV</td><td>FTA</td><td>5</td><td>6</td><td>7</td>"
+                    "<td>H.264</td><td>rus</td><td>10</td></tr>\n").arg(name);
+  return ("<html><head><meta charset=utf-8></head><body><table>" + rows + "</table></body></html>").toUtf8();
+}
+}  // namespace
+
+class TstGuiTables : public QObject {
+  Q_OBJECT
+  QTemporaryDir site_;
+  std::unique_ptr<ChartServer> server_;
+
+  void publish(const QStringList& channels) {
+    QFile f(site_.filePath("charts/13.html"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(Chart(channels));
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(QDir(site_.path()).mkpath("charts"));
+    server_ = std::make_unique<ChartServer>(site_.path());
+    server_->setLogging(false);
+    QVERIFY(server_->listen());
+    qputenv("TEVRIN_CHART_URL", server_->baseUrl().toUtf8());
+    TBindStatusCallback::StopPauseMs() = 0;
+  }
+
+  void scanSaveRescanCompareExport() {
+    test::TempExeDir home;
+    test::RecordingMessages boxes;
+    TMainF w;
+    TFormLoadURL progress(&w);
+    w.setFormLoadURL(&progress);
+    QObject::disconnect(w.Button1, nullptr, &w, nullptr);  // no banner here
+
+    publish({"Alpha", "Beta", "Gamma"});
+    w.CmbBoxURL->setCurrentIndex(5);
+    w.BitBtnGo->click();
+    QCOMPARE(w.table().count(), 3);
+    QVERIFY(w.BitBtnSave->isEnabled());
+    w.BitBtnSave->click();
+    QVERIFY(!w.BitBtnSave->isEnabled());
+    const QString rec = home.file("Base/Hot Bird 13.0°E.rec");
+    QCOMPARE(QFileInfo(rec).size(), qint64(3 * kRecordSize));
+    QVERIFY(boxes.boxes.isEmpty());  // no confirmation of a save
+
+    publish({"Alpha", "Gamma", "Delta"});
+    w.BitBtnGo->click();
+    w.BitBtnOpen->click();
+    QStringList marks, notes;
+    for (const ChannelRow& r : w.table().rows()) {
+      marks << r.mark;
+      notes << r.subItem(kSubNote);
+    }
+    QCOMPARE(marks, QStringList({"", "", "+", "-"}));  // equal transponders keep page order
+    QCOMPARE(notes, QStringList({"", "", "Появился", "Ушел"}));
+    QCOMPARE(w.table().row(3).subItem(kSubName), QString("Beta"));
+    QCOMPARE(boxes.texts("information").size(), 1);
+    QVERIFY(boxes.texts("information").first().contains("Найдено 2 новых записей."));
+
+    w.BitBtnExp->click();
+    QFile csv(home.file("exsport.csv"));
+    QVERIFY(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    QCOMPARE(lines.size(), 5);  // four rows, each ended by CR LF
+    QCOMPARE(lines[2], QByteArray("11804 VDVB-S28PSK;275003/4;NTV+;Delta;идет открыто;rus;H.264\r"));
+    QCOMPARE(boxes.texts("information").last(), "Создан файл:\r" + home.file("exsport.csv"));
+
+    // Saving over the earlier table asks first; No keeps it.
+    w.ListViewNew->selectRow(0);
+    w.N2->trigger();
+    boxes.answers = {false};
+    w.BitBtnSave->click();
+    QVERIFY(boxes.texts("confirm").last().startsWith("Файл для спутника Hot Bird 13.0°E,\r"));
+    QCOMPARE(QFileInfo(rec).size(), qint64(3 * kRecordSize));
+    QVERIFY(w.BitBtnSave->isEnabled());
+    boxes.answers = {true};
+    w.BitBtnSave->click();
+    QCOMPARE(QFileInfo(rec).size(), qint64(2 * kRecordSize));  // the gone row is left out
+
+    // The stored view, narrowed by the package filter.
+    w.CmbBoxURL->setCurrentIndex(0);
+    QCOMPARE(w.table().count(), 0);
+    w.CmbBoxURL->setCurrentIndex(5);
+    QCOMPARE(w.table().count(), 2);
+    w.CheckBoxFilterON->setChecked(true);
+    QVERIFY(w.CheckBoxNTV->isEnabled() && w.CheckBoxTri->isEnabled());
+    QCOMPARE(w.table().count(), 0);
+    w.CheckBoxNTV->setChecked(true);
+    QCOMPARE(w.table().count(), 2);
+    QCOMPARE(w.table().row(0).image(kSubCoding), int(kImageFree));
+    w.CheckBoxFilterON->setChecked(false);
+    QVERIFY(!w.CheckBoxNTV->isEnabled());
+    QVERIFY(w.CheckBoxNTV->isChecked());  // kept for the next time
+  }
+};
+
+QTEST_MAIN(TstGuiTables)
+#include "tst_gui_tables.moc"
