@@ -140,7 +140,8 @@ class Transfer {
 
   bool Follow() {
     if (++redirects_ > limits_.maxRedirects) return false;
-    const QUrl location = reply_->header(QNetworkRequest::LocationHeader).toUrl();
+    // The raw header: the parsed one drops relative addresses, which servers commonly send.
+    const QUrl location = QUrl::fromEncoded(reply_->rawHeader("Location").trimmed());
     if (!location.isValid() || location.isEmpty()) return false;
     const QUrl next = reply_->url().resolved(location);
     if (!IsHttp(next)) return false;

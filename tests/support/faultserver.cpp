@@ -25,6 +25,8 @@ FaultServer::FaultServer(Mode mode, QObject* parent) : QObject(parent), mode_(mo
 
 FaultServer::~FaultServer() {
   server_.close();
+  // The sockets die with the server; their signals must not reach this half-destroyed object.
+  for (QTcpSocket* socket : server_.findChildren<QTcpSocket*>()) socket->disconnect(this);
   qDeleteAll(connections_);
 }
 

@@ -31,7 +31,11 @@ ChartServer::ChartServer(QString rootDir, QObject* parent) : QObject(parent), ro
   connect(&server_, &QTcpServer::newConnection, this, &ChartServer::onConnection);
 }
 
-ChartServer::~ChartServer() { server_.close(); }
+ChartServer::~ChartServer() {
+  server_.close();
+  // The sockets die with the server; their signals must not reach this half-destroyed object.
+  for (QTcpSocket* socket : server_.findChildren<QTcpSocket*>()) socket->disconnect(this);
+}
 
 bool ChartServer::listen(quint16 port, const QHostAddress& address) { return server_.listen(address, port); }
 

@@ -1,0 +1,295 @@
+#include "scan/download.h"
+#include "support/faultserver.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <stdexcept>
+
+using namespace tevrin;
+using tevrin::test::FaultServer;
+using Mode = FaultServer::Mode;
+
+namespace {
+
+// Records the callbacks in order; hooks let a test act at a given moment of the transfer.
+class Recorder : public IBindStatusCallback {
+ public:
+  void OnStartBinding() override {
+    events << QStringLiteral("start");
+    if (onStart) onStart();
+  }
+  void OnProgress(qint64 bytes) override {
+    events << QStringLiteral("progress");
+    progress << bytes;
+    if (onProgress) onProgress();
+  }
+  void OnStopBinding() override {
+    events << QStringLiteral("stop");
+    if (onStop) onStop();
+  }
+
+  int count(const QString& kind) const { return int(events.count(kind)); }
+  // start, progress..., stop; or nothing at all.
+  bool wellFormed() const {
+    if (events.isEmpty()) return true;
+    if (events.first() != QLatin1String("start") || events.last() != QLatin1String("stop")) return false;
+    for (int i = 1; i + 1 < events.size(); ++i)
+      if (events[i] != QLatin1String("progress")) return false;
+    for (int i = 1; i < progress.size(); ++i)
+      if (progress[i] < progress[i - 1]) return false;
+    return events.size() >= 2;
+  }
+
+  QStringList events;
+  QList<qint64> progress;
+  std::function<void()> onStart, onProgress, onStop;
+};
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void Write(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  f.write(data);
+}
+
+QStringList Entries(const QString& dir) {
+  return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+}  // namespace
+
+class TstDownload : public QObject {
+  Q_OBJECT
+
+ private slots:
+  // ---- success -------------------------------------------------------------------------------------
+  void successStoresTheExactBodyAndReportsInOrder_data() {
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("chunks");
+    QTest::addColumn<bool>("withLength");
+    QTest::newRow("four held pieces") << 50000 << 4 << true;
+    QTest::newRow("one piece") << 3000 << 1 << true;
+    QTest::newRow("ended by close, no length") << 20000 << 3 << false;
+    QTest::newRow("empty body") << 0 << 1 << true;
+  }
+  void successStoresTheExactBodyAndReportsInOrder() {
+    QFETCH(int, size);
+    QFETCH(int, chunks);
+    QFETCH(bool, withLength);
+    FaultServer server(Mode::Ok);
+    server.setBodySize(size);
+    server.setChunks(chunks);
+    server.setHoldUntilRelease(true);
+    server.setSendContentLength(withLength);
+    QVERIFY(server.listen());
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cache.txt");
+    Recorder rec;
+    rec.onProgress = [&] { server.release(); };
+
+    QVERIFY(DownloadToFile(server.url(), path, &rec));
+    QCOMPARE(ReadAll(path), server.body());
+    QVERIFY2(rec.wellFormed(), qPrintable(rec.events.join(' ')));
+    QCOMPARE(rec.count("start"), 1);
+    QCOMPARE(rec.count("stop"), 1);
+    QVERIFY(rec.count("progress") >= 1);
+    QCOMPARE(rec.progress.last(), qint64(size));
+    // The next piece leaves only after a notification, so a held transfer is seen half way as well.
+    if (chunks > 1) QVERIFY(rec.progress.first() < size);
+    QCOMPARE(Entries(dir.path()), QStringList({"cache.txt"}));
+  }
+
+  void successReplacesAnExistingFileAndWorksWithoutCallback() {
+    FaultServer server(Mode::Ok);
+    server.setBodySize(777);
+    QVERIFY(server.listen());
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cache.txt");
+    Write(path, QByteArray(5000, 'x'));
+    QVERIFY(DownloadToFile(server.url(), path, nullptr));
+    QCOMPARE(ReadAll(path), server.body());
+  }
+
+  void redirectOnceReachesTheTarget() {
+    FaultServer server(Mode::Redirect);
+    server.setBodySize(4096);
+    QVERIFY(server.listen());
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cache.txt");
+    Recorder rec;
+    QVERIFY(DownloadToFile(server.url("/charts?position=13"), path, &rec));
+    QCOMPARE(ReadAll(path), server.body());  // the redirect's own page is not part of the file
+    QCOMPARE(server.requestPaths(), QStringList({"/charts?position=13", "/ok"}));
+    QVERIFY(rec.wellFormed());
+    QCOMPARE(rec.count("start"), 1);
+    QCOMPARE(rec.progress.last(), qint64(4096));
+  }
+
+  void slowButSteadyTransferIsNoStall() {
+    // Every piece comes well inside the stall limit although the whole transfer takes longer than it.
+    FaultServer server(Mode::Ok);
+    server.setBodySize(12000);
+    server.setChunks(12);
+    server.setChunkDelayMs(150);
+    QVERIFY(server.listen());
+    QTemporaryDir dir;
+    DownloadLimits limits;
+    limits.stallTimeoutMs = 1500;
+    QVERIFY(DownloadToFile(server.url(), dir.filePath("cache.txt"), nullptr, limits));
+    QCOMPARE(ReadAll(dir.filePath("cache.txt")), server.body());
+  }
+
+  // ---- failures ------------------------------------------------------------------------------------
+  void failuresLeaveNoFileAndCloseTheBracket_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<bool>("withLength");
+    QTest::addColumn<bool>("started");
+    QTest::newRow("404") << int(Mode::NotFound) << true << true;
+    QTest::newRow("500") << int(Mode::ServerError) << true << true;
+    QTest::newRow("redirect loop") << int(Mode::RedirectLoop) << true << true;
+    QTest::newRow("short body") << int(Mode::ShortBody) << true << true;
+    QTest::newRow("reset mid-body") << int(Mode::ResetMidBody) << true << true;
+    QTest::newRow("stall mid-body") << int(Mode::Stall) << true << true;
+    QTest::newRow("oversized, announced") << int(Mode::Oversized) << true << true;
+    QTest::newRow("oversized, unannounced") << int(Mode::Oversized) << false << true;
+    QTest::newRow("no answer at all") << int(Mode::NoResponse) << true << false;
+  }
+  void failuresLeaveNoFileAndCloseTheBracket() {
+    QFETCH(int, mode);
+    QFETCH(bool, withLength);
+    QFETCH(bool, started);
+    FaultServer server{Mode(mode)};
+    server.setBodySize(20000);
+    server.setChunks(2);
+    server.setSendContentLength(withLength);
+    server.setHoldUntilRelease(true);
+    QVERIFY(server.listen());
+    DownloadLimits limits;
+    limits.stallTimeoutMs = 800;
+    if (Mode(mode) == Mode::Oversized) limits.maxBodyBytes = 5000;
+    limits.maxRedirects = 3;
+    QTemporaryDir dir;
+
+    for (bool existing : {false, true}) {
+      const QString path = dir.filePath(existing ? "old.txt" : "new.txt");
+      if (existing) Write(path, "previous page");
+      Recorder rec;
+      rec.onProgress = [&] { server.release(); };
+      QVERIFY(!DownloadToFile(server.url(), path, &rec, limits));
+      QVERIFY2(rec.wellFormed(), qPrintable(rec.events.join(' ')));
+      QCOMPARE(rec.count("start"), started ? 1 : 0);
+      QCOMPARE(rec.count("stop"), started ? 1 : 0);
+      if (existing)
+        QCOMPARE(ReadAll(path), QByteArray("previous page"));
+      else
+        QVERIFY(!QFile::exists(path));
+    }
+    // No temporary file of the failed transfers is left behind either.
+    QCOMPARE(Entries(dir.path()), QStringList({"old.txt"}));
+  }
+
+  void redirectLoopStopsAtTheLimit() {
+    FaultServer server(Mode::RedirectLoop);
+    QVERIFY(server.listen());
+    QTemporaryDir dir;
+    DownloadLimits limits;
+    limits.maxRedirects = 3;
+    QVERIFY(!DownloadToFile(server.url(), dir.filePath("cache.txt"), nullptr, limits));
+    QCOMPARE(server.requestCount(), 4);  // the first request and three redirects followed
+  }
+
+  void failuresBeforeAnyResponseNeverStart_data() {
+    QTest::addColumn<QString>("address");
+    QTest::addColumn<bool>("goodPath");
+    QTest::newRow("refused") << QString("http://127.0.0.1:%1/charts?position=13").arg(FaultServer::ClosedPort())
+                             << true;
+    QTest::newRow("not http") << QString("file:///etc/hostname") << true;
+    QTest::newRow("no address") << QString() << true;
+    QTest::newRow("folder missing") << QString("http://127.0.0.1:1/") << false;
+  }
+  void failuresBeforeAnyResponseNeverStart() {
+    QFETCH(QString, address);
+    QFETCH(bool, goodPath);
+    QTemporaryDir dir;
+    const QString path = goodPath ? dir.filePath("cache.txt") : dir.filePath("nowhere/cache.txt");
+    Recorder rec;
+    QVERIFY(!DownloadToFile(address, path, &rec));
+    QVERIFY(rec.events.isEmpty());
+    QVERIFY(Entries(dir.path()).isEmpty());
+  }
+
+  // ---- callbacks that pump events or throw ---------------------------------------------------------
+  void callbacksMayPumpEventsAndNestAnotherDownload() {
+    FaultServer outer(Mode::Ok), inner(Mode::Ok);
+    outer.setBodySize(30000);
+    outer.setChunks(3);
+    outer.setHoldUntilRelease(true);
+    inner.setBodySize(5000);
+    QVERIFY(outer.listen());
+    QVERIFY(inner.listen());
+    QTemporaryDir dir;
+    Recorder rec, nested;
+    bool nestedOk = false;
+    int nestedCalls = 0;
+    auto pump = [] { QCoreApplication::processEvents(); };
+    rec.onStart = pump;
+    rec.onStop = pump;
+    rec.onProgress = [&] {
+      pump();
+      if (nestedCalls++ == 0) nestedOk = DownloadToFile(inner.url(), dir.filePath("inner.txt"), &nested);
+      pump();
+      outer.release();
+    };
+    QVERIFY(DownloadToFile(outer.url(), dir.filePath("outer.txt"), &rec));
+    QVERIFY(nestedOk);
+    QCOMPARE(ReadAll(dir.filePath("outer.txt")), outer.body());
+    QCOMPARE(ReadAll(dir.filePath("inner.txt")), inner.body());
+    QVERIFY(rec.wellFormed());
+    QVERIFY(nested.wellFormed());
+    QCOMPARE(rec.progress.last(), qint64(30000));
+  }
+
+  void aThrowingCallbackFailsTheDownloadButStillStops() {
+    FaultServer server(Mode::Ok);
+    server.setBodySize(10000);
+    server.setChunks(2);
+    server.setHoldUntilRelease(true);
+    QVERIFY(server.listen());
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cache.txt");
+    Recorder rec;
+    rec.onProgress = [] { throw std::runtime_error("broken window"); };
+    QVERIFY(!DownloadToFile(server.url(), path, &rec));
+    QCOMPARE(rec.events, QStringList({"start", "progress", "stop"}));
+    QVERIFY(!QFile::exists(path));
+
+    Recorder stopThrows;
+    stopThrows.onStop = [] { throw std::runtime_error("broken window"); };
+    FaultServer second(Mode::Ok);
+    QVERIFY(second.listen());
+    QVERIFY(!DownloadToFile(second.url(), path, &stopThrows));
+    QVERIFY(!QFile::exists(path));
+  }
+
+  // ---- status line ---------------------------------------------------------------------------------
+  void statusTextCountsWholeKilobytes() {
+    QCOMPARE(DownloadStatusText(36 * 1024 + 1000, 1, 1), QString("Загрузка страницы: 36 Kb 1/1"));
+    QCOMPARE(DownloadStatusText(0, 1, 1), QString("Загрузка страницы: 0 Kb 1/1"));
+    QCOMPARE(DownloadStatusText(1023, 1, 1), QString("Загрузка страницы: 0 Kb 1/1"));
+    QCOMPARE(DownloadStatusText(1024, 2, 3), QString("Загрузка страницы: 1 Kb 2/3"));
+    QCOMPARE(DownloadStatusText(64LL << 20, 255, 255), QString("Загрузка страницы: 65536 Kb 255/255"));
+    QCOMPARE(DownloadStatusText(-1, 1, 1), QString("Загрузка страницы: 0 Kb 1/1"));
+  }
+};
+
+QTEST_GUILESS_MAIN(TstDownload)
+#include "tst_download.moc"
