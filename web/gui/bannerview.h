@@ -1,0 +1,58 @@
+#pragma once
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+#include <QVariant>
+
+class QWebEnginePage;
+class QWebEngineView;
+class QWidget;
+
+namespace tevrin {
+
+// WebBrowser1, the web view of the banner pane. The view (and with it the
+// browser engine) is created by the first navigate(), so a run without a scan
+// costs no more than a plain window.
+class BannerView : public QObject {
+  Q_OBJECT
+ public:
+  explicit BannerView(QWidget* pane, QObject* parent = nullptr);  // pane = sPanel1
+  ~BannerView() override;
+
+  // Starts loading `url` and returns at once; the page arrives through the
+  // signals below.
+  void navigate(const QUrl& url);
+  // Fits the page into the pane (StyleBannerScript) on the top-level document.
+  // Does nothing before the first navigate().
+  void styleBannerPage();
+  QWebEngineView* view() const;  // nullptr until the first navigate()
+
+  // Runs `script` in the page and waits for its result in a local event loop,
+  // at most `timeoutMs`; an invalid QVariant on timeout, without a view, or
+  // when the script throws.
+  QVariant evaluate(const QString& script, int timeoutMs = 10000);
+
+ signals:
+  // Every navigation of the page or of a frame in it, links the user follows
+  // included; none is refused.
+  void beforeNavigate(const QUrl& url);
+  // A navigation has reached its target and its document exists (an error
+  // page for a failed one).
+  void navigateComplete(const QUrl& url);
+  // The page has finished loading, successfully or not.
+  void documentComplete(const QUrl& url);
+
+ private:
+  void createView();
+  void loadFinished();
+
+  QPointer<QWidget> pane_;
+  QPointer<QWebEngineView> view_;
+  QPointer<QWebEnginePage> page_;
+  // A main-frame navigation was requested and its document has not been
+  // reported yet.
+  bool mainPending_ = false;
+};
+
+}  // namespace tevrin
