@@ -38,7 +38,9 @@ class BannerView : public QObject {
   // included; none is refused.
   void beforeNavigate(const QUrl& url);
   // A navigation has reached its target and its document exists (an error
-  // page for a failed one).
+  // page for a failed one). A main-frame navigation that brings no document
+  // of its own (an empty answer) reports the current page when loading stops,
+  // so every beforeNavigate of the page is followed by one of these.
   void navigateComplete(const QUrl& url);
   // The page has finished loading, successfully or not.
   void documentComplete(const QUrl& url);
