@@ -91,6 +91,7 @@ const std::vector<Picture>& Pictures() {
       {"btn_compare.svg", {32, 32}, {{{0, 0}, H::Clear}, {{31, 31}, H::Clear}, {{3, 20}, H::Yellow}},
        {{H::Yellow, 8}}},
       {"logo.svg", {300, 75}, {{{0, 0}, H::Clear}, {{299, 74}, H::Clear}}, {{H::Blue, 30}}},
+      {"check.svg", {12, 12}, {{{0, 0}, H::Clear}, {{11, 11}, H::Clear}}, {{H::Blue, 10}}},
       {"app_icon.svg", {64, 64}, {{{0, 0}, H::Clear}, {{63, 63}, H::Clear}, {{50, 15}, H::Blue}},
        {{H::Blue, 20}}},
   };

@@ -40,6 +40,13 @@
 // The pictures live in the window library; a static library must register them.
 static void RegisterImages() { Q_INIT_RESOURCE(images); }
 
+// The layout's fonts come from another desktop; their metric twins keep the
+// captions inside their designed boxes.
+static void SubstituteFonts() {
+  QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
+  QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"));
+}
+
 namespace tevrin {
 namespace {
 
@@ -106,6 +113,7 @@ std::function<void()>& TMainF::TerminateHook() {
 
 TMainF::TMainF(QWidget* parent) : QWidget(parent), ui_(new Ui::TMainF), model_(new ChannelTableModel(this)) {
   RegisterImages();
+  SubstituteFonts();
   ui_->setupUi(this);
   setUpControls();
   setUpTable();

@@ -14,7 +14,9 @@ QString BuiltInSkin() {
     QGroupBox[skinSection="GROUPBOX"] {
       border: 1px solid #7f9db9; border-radius: 3px; margin-top: 7px; background-color: #ece7da; }
     QGroupBox[skinSection="GROUPBOX"]::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; color: #1c3d6e; }
-    QCheckBox[skinSection="CHECKBOX"] { color: black; background: transparent; }
+    QCheckBox[skinSection="CHECKBOX"]::indicator { width: 12px; height: 12px; border: 1px solid #5d7fa8; background: white; }
+    QCheckBox[skinSection="CHECKBOX"]::indicator:checked { image: url(:/images/check.svg); }
+    QCheckBox[skinSection="CHECKBOX"]::indicator:disabled { background: #e4e4e4; border-color: #b5b5b5; }
     QFrame[skinSection="CHECKBOX"] { background-color: #acdde9; }
     QLineEdit[skinSection="EDIT"] { border: 1px solid #7f9db9; color: black; }
     QComboBox[skinSection="COMBOBOX"] { border: 1px solid #7f9db9; background: white; color: black; padding-left: 2px; }
