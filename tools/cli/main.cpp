@@ -1,0 +1,12 @@
+#include "tools/cli/clicommands.h"
+
+#include <QCoreApplication>
+
+int main(int argc, char* argv[]) {
+  // The download waits in a local event loop, which needs the application.
+  QCoreApplication app(argc, argv);
+  QCoreApplication::setApplicationName(QStringLiteral("tevrin-cli"));
+  QStringList arguments = QCoreApplication::arguments();
+  arguments.removeFirst();
+  return tevrin::cli::RunCommandLine(arguments);
+}
