@@ -36,11 +36,16 @@ QByteArray ExportLine(const ChannelRow& row) {
 void ExportTable(const std::vector<ChannelRow>& rows, const QString& path) {
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) throw TevrinError(file.errorString());
+  bool written = true;
   for (const ChannelRow& row : rows) {
     const QByteArray line = ExportLine(row);
-    if (file.write(line) != line.size()) throw TevrinError(file.errorString());
+    if (file.write(line) != line.size()) {
+      written = false;
+      break;
+    }
   }
-  if (!file.commit()) throw TevrinError(file.errorString());
+  // The commit after a failed write reports the system's text of that failure.
+  if (!file.commit() || !written) throw TevrinError(file.errorString());
 }
 
 }  // namespace tevrin

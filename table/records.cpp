@@ -168,13 +168,18 @@ void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, c
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly)) throw TevrinError(file.errorString());
   const QString date = SaveDateText(today);
+  bool written = true;
   for (const ChannelRow& row : rows) {
     if (row.mark == kMarkGone) continue;
     const TChannelRec rec = EncodeRecord(RecordFromRow(row, date));
-    if (file.write(reinterpret_cast<const char*>(rec.bytes), kRecordSize) != kRecordSize)
-      throw TevrinError(file.errorString());
+    if (file.write(reinterpret_cast<const char*>(rec.bytes), kRecordSize) != kRecordSize) {
+      written = false;
+      break;
+    }
   }
-  if (!file.commit()) throw TevrinError(file.errorString());
+  // A failed write leaves only "Unknown error" behind; the commit that then
+  // fails carries the system's text (a full disk: "File too large", ...).
+  if (!file.commit() || !written) throw TevrinError(file.errorString());
 }
 
 QString OverwriteQuestion(const QString& satellite, const QDate& modified) {
