@@ -1,0 +1,313 @@
+// The command-line companion, driven as a separate process against a local
+// chart server; its results are checked against the core run in-process.
+#include "scan/catalogue.h"
+#include "scan/chartparser.h"
+#include "scan/scandriver.h"
+#include "support/testsupport.h"
+#include "table/csvexport.h"
+#include "table/records.h"
+#include "table/tableactions.h"
+#include "tools/chartserver/chartserver.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTimer>
+#include <QtTest>
+
+using namespace tevrin;
+
+namespace {
+
+const QString kCli = QStringLiteral(TEVRIN_BINARY_DIR "/tools/cli/tevrin-cli");
+const QString kHotBird = QStringLiteral("Hot Bird 13.0°E");  // index 5, chart position 13
+
+QString Transponder(const QString& firstLine, const QString& rest) {
+  return QString("<tr><td>1</td><td>T: %1<br>%2</td><td>x</td><td>x</td><td>x</td></tr>\n").arg(firstLine, rest);
+}
+QString Channel(const QString& name, const QString& kind, const QString& coding, const QString& audio) {
+  return QString("<tr><td>c0</td><td>c1</td><td><a href='#'>%1</a></td><td>%2</td><td>%3</td>"
+                 "<td>c5</td><td>c6</td><td>c7</td><td>MPEG-2</td><td>%4</td><td>c10</td></tr>\n")
+      .arg(name, kind, coding, audio);
+}
+QByteArray Page(const QString& rows) {
+  return ("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>chart</title></head><body><table>\n" +
+          rows + "</table></body></html>\n")
+      .toUtf8();
+}
+
+// The page as first scanned; the changed one drops "Первый канал" and adds "Россия 1".
+QByteArray FirstChart() {
+  return Page(Transponder("11804 V", "DVB-S2") + Channel("Первый канал", "TV", "FTA", "rus") +
+              Channel("BBC", "TV", "FTA", "eng") + Channel("Радио Мир", "R", "FTA", "rus") +
+              Transponder("10719 H", "DVB-S") + Channel("НТВ Мир", "TV", "Viaccess", "rus eng") +
+              Channel("Євроспорт", "TV", "FTA", "ukr") + Channel("ZDF", "TV", "FTA", "deu"));
+}
+QByteArray ChangedChart() {
+  return Page(Transponder("11804 V", "DVB-S2") + Channel("Россия 1", "TV", "FTA", "rus") +
+              Transponder("10719 H", "DVB-S") + Channel("НТВ Мир", "TV", "Viaccess", "rus eng"));
+}
+
+struct Run {
+  int exitCode = -1;
+  QByteArray out;
+  QStringList errLines;  // non-empty stderr lines
+};
+
+class RusOnly final : public ChartParserHost {
+ public:
+  bool isTicked(Language l) override { return l == Language::Rus; }
+  QString otherLanguageText() override { return {}; }
+};
+
+}  // namespace
+
+class TstCli : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir site_;
+  std::unique_ptr<ChartServer> server_;
+
+  void writeChart(const QByteArray& page) {
+    QFile f(site_.filePath("charts/13.html"));
+    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    QCOMPARE(f.write(page), page.size());
+  }
+
+  // Runs the executable while this thread's event loop keeps serving the charts.
+  Run run(const QStringList& arguments, const QString& chartUrl = QString()) {
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TEVRIN_CHART_URL", chartUrl.isEmpty() ? server_->baseUrl() : chartUrl);
+    process.setProcessEnvironment(env);
+    QEventLoop loop;
+    QTimer limit;
+    limit.setSingleShot(true);
+    connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    connect(&process, &QProcess::errorOccurred, &loop, &QEventLoop::quit);
+    connect(&limit, &QTimer::timeout, &loop, &QEventLoop::quit);
+    process.start(kCli, arguments);
+    limit.start(60000);
+    if (process.state() != QProcess::NotRunning) loop.exec();
+    Run r;
+    if (process.state() != QProcess::NotRunning) {
+      process.kill();
+      process.waitForFinished(5000);
+      r.errLines << "timed out";
+      return r;
+    }
+    if (process.exitStatus() == QProcess::NormalExit && process.error() != QProcess::FailedToStart)
+      r.exitCode = process.exitCode();
+    r.out = process.readAllStandardOutput();
+    for (const QString& line : QString::fromUtf8(process.readAllStandardError()).split('\n'))
+      if (!line.trimmed().isEmpty()) r.errLines << line;
+    return r;
+  }
+
+  static QStringList Lines(const QByteArray& out) { return QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts); }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY2(QFile::exists(kCli), qPrintable(kCli));
+    QVERIFY(QDir(site_.path()).mkpath("charts"));
+    writeChart(FirstChart());
+    server_ = std::make_unique<ChartServer>(site_.path());
+    server_->setLogging(false);
+    QVERIFY(server_->listen());
+    qputenv("TEVRIN_CHART_URL", server_->baseUrl().toUtf8());
+  }
+
+  void init() { writeChart(FirstChart()); }
+
+  void listNamesTheEighteenSatellites() {
+    const Run r = run({"list"});
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = Lines(r.out);
+    QCOMPARE(lines.size(), 18);
+    QCOMPARE(lines.first(), QString("1\tAmos 4.0°W\t356"));
+    QCOMPARE(lines[4], QString("5\t") + kHotBird + "\t13");
+    QCOMPARE(lines.last(), QString("18\tExspress AM33 96.5°E\t96"));
+  }
+
+  void scanPrintsSortedNumberedRows() {
+    test::TempExeDir base;
+    Run r = run({"scan", "5", "--lang", "rus", "--base", base.path()});
+    QCOMPARE(r.errLines, QStringList());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(Lines(r.out), QStringList({"\t1\t10719 H.DVB-S\tНТВ Мир\trus eng\tMPEG-2\tViaccess\t",
+                                        "\t2\t11804 V.DVB-S2\tПервый канал\trus\tMPEG-2\tидет открыто\t"}));
+    QVERIFY(!QFile::exists(base.file("cache.txt")));
+
+    // The name works as the index does; the other code is one more box, the sort is stable.
+    r = run({"scan", kHotBird, "--lang", "ukr,rus,deu", "--base", base.path()});
+    QCOMPARE(r.exitCode, 0);
+    QStringList names;
+    for (const QString& line : Lines(r.out)) names << line.section('\t', 1, 1) + " " + line.section('\t', 3, 3);
+    QCOMPARE(names, QStringList({"1 НТВ Мир", "2 Євроспорт", "3 ZDF", "4 Первый канал"}));
+  }
+
+  void exportMatchesTheCore() {
+    // The same scan in-process gives the rows whose export the tool must write.
+    test::TempExeDir home;
+    test::RecordingMessages boxes;
+    ChannelTableModel table;
+    RusOnly host;
+    QCOMPARE(RunChartScan(5, table, host, nullptr), ScanResult::Completed);
+    QCOMPARE(table.count(), 2);
+    const QString expectedPath = home.file("expected.csv");
+    ExportTable(table.rows(), expectedPath);
+    QFile expected(expectedPath);
+    QVERIFY(expected.open(QIODevice::ReadOnly));
+    const QByteArray expectedBytes = expected.readAll();
+    QVERIFY(expectedBytes.contains("\r\n"));
+
+    const QString outPath = home.file("out dir/chart.csv");
+    QVERIFY(QDir(home.path()).mkpath("out dir"));
+    Run r = run({"scan", "5", "--lang", "rus", "--base", home.path(), "--out", outPath});
+    QCOMPARE(r.exitCode, 0);
+    QFile written(outPath);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(written.readAll(), expectedBytes);
+
+    r = run({"scan", "5", "--lang", "rus", "--base", home.path(), "--csv"});
+    QCOMPARE(r.exitCode, 0);
+    QByteArray lines;
+    for (const ChannelRow& row : table.rows()) lines += ExportLine(row);
+    QCOMPARE(r.out, lines);
+    QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void saveThenCompare() {
+    test::TempExeDir base;
+    const QString saved = SavedTablePath(kHotBird);
+    QVERIFY(saved.startsWith(base.path()));
+
+    // No saved table yet: the window's message, and --save still writes the first one.
+    Run r = run({"scan", "5", "--lang", "rus", "--base", base.path(), "--compare", "--save"});
+    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(r.errLines.size(), 1);
+    QVERIFY2(r.errLines[0].endsWith(NoPreviousTableText(kHotBird).simplified()), qPrintable(r.errLines[0]));
+    std::vector<SavedRecord> records;
+    QVERIFY(ReadSavedTable(saved, [&](const SavedRecord& rec) { records.push_back(rec); }));
+    QCOMPARE(int(records.size()), 2);
+    QCOMPARE(records[0].channelName, QString("НТВ Мир"));
+    QCOMPARE(records[1].transponder, QString("11804 V.DVB-S2"));
+    QCOMPARE(records[1].saveDate, SaveDateText(QDate::currentDate()));
+
+    r = run({"scan", "5", "--lang", "rus", "--base", base.path(), "--compare"});
+    QCOMPARE(r.errLines, QStringList());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(Lines(r.out), QStringList({"Сравнение завершено.",
+                                        "(сравнивался с датой: " + SaveDateText(QDate::currentDate()) + "г.)",
+                                        "Изменений не обнаружено."}));
+
+    writeChart(ChangedChart());
+    r = run({"scan", "5", "--lang", "rus", "--base", base.path(), "--compare"});
+    QCOMPARE(r.exitCode, 1);
+    const QStringList lines = Lines(r.out);
+    QCOMPARE(lines.size(), 5);
+    QCOMPARE(lines[0], QString("+\t2\t11804 V.DVB-S2\tРоссия 1\trus\tMPEG-2\tидет открыто\tПоявился"));
+    QCOMPARE(lines[1], QString("-\t3\t11804 V.DVB-S2\tПервый канал\trus\tMPEG-2\tидет открыто\tУшел"));
+    QCOMPARE(lines[2], QString("Сравнение завершено"));
+    QCOMPARE(lines[4], QString("Найдено 2 новых записей."));
+
+    // --no-overwrite refuses before anything is fetched and leaves the file as it was.
+    QFile before(saved);
+    QVERIFY(before.open(QIODevice::ReadOnly));
+    const QByteArray savedBytes = before.readAll();
+    before.close();
+    r = run({"scan", "5", "--lang", "rus", "--base", base.path(), "--save", "--no-overwrite"});
+    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(r.errLines.size(), 1);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY(before.open(QIODevice::ReadOnly));
+    QCOMPARE(before.readAll(), savedBytes);
+    before.close();
+
+    // Compare then save: the comparison still sees the old table, the save replaces it.
+    r = run({"scan", "5", "--lang", "rus", "--base", base.path(), "--compare", "--save"});
+    QCOMPARE(r.exitCode, 1);
+    records.clear();
+    QVERIFY(ReadSavedTable(saved, [&](const SavedRecord& rec) { records.push_back(rec); }));
+    QCOMPARE(int(records.size()), 2);
+    QCOMPARE(records[1].channelName, QString("Россия 1"));  // no gone row is saved
+    r = run({"scan", "5", "--lang", "rus", "--base", base.path(), "--compare"});
+    QCOMPARE(r.exitCode, 0);
+  }
+
+  void showFiltersByPackage() {
+    test::TempExeDir base;
+    const auto row = [](const QString& tr, const QString& name) {
+      return ChannelRow{"", {"9", tr, name, "rus", "MPEG-4", "идет открыто"}, {}};
+    };
+    WriteSavedTable(SavedTablePath(kHotBird),
+                    {row("12000 H.NTV+", "Канал НТВ"), row("12100 V.Tricolor", "Канал Три"),
+                     row("12200 V.tri ntv", "Прочий")},
+                    QDate(2024, 3, 1));
+    const auto shown = [&](const QStringList& flags) {
+      const Run r = run(QStringList{"show", "5", "--base", base.path()} + flags);
+      QStringList out;
+      if (r.exitCode != 0 || !r.errLines.isEmpty()) return QStringList{"failed"};
+      for (const QString& line : Lines(r.out)) out << line.section('\t', 1, 1) + " " + line.section('\t', 3, 3);
+      return out;
+    };
+    QCOMPARE(shown({}), QStringList({"1 Канал НТВ", "2 Канал Три", "3 Прочий"}));
+    QCOMPARE(shown({"--ntv"}), QStringList({"1 Канал НТВ"}));
+    QCOMPARE(shown({"--tri"}), QStringList({"1 Канал Три"}));
+    QCOMPARE(shown({"--ntv", "--tri"}), QStringList({"1 Канал НТВ", "2 Канал Три"}));
+
+    const Run r = run({"show", "Amos 4.0°W", "--base", base.path()});
+    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(r.errLines.size(), 1);
+    QVERIFY(r.out.isEmpty());
+  }
+
+  void errorsAreOneLineAndLeaveNoFile_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("unreachable");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("unknown name") << QStringList{"scan", "Hot Bird", "--lang", "rus"} << false << QString();
+    QTest::newRow("prompt index") << QStringList{"scan", "0", "--lang", "rus"} << false << QString();
+    QTest::newRow("no language") << QStringList{"scan", "5"} << false << kNoLanguageText;
+    QTest::newRow("two other codes") << QStringList{"scan", "5", "--lang", "deu,fra"} << false << QString();
+    QTest::newRow("unknown option") << QStringList{"scan", "5", "--lang", "rus", "--bogus"} << false << QString();
+    QTest::newRow("closed port") << QStringList{"scan", "5", "--lang", "rus"} << true
+                                 << kDownloadErrorText.simplified();
+  }
+  void errorsAreOneLineAndLeaveNoFile() {
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, unreachable);
+    QFETCH(QString, text);
+    test::TempExeDir base;
+    QString url;
+    if (unreachable) {
+      QTcpServer probe;
+      QVERIFY(probe.listen(QHostAddress::LocalHost));
+      url = QString("http://127.0.0.1:%1").arg(probe.serverPort());
+      probe.close();  // nothing listens there any more
+    }
+    const QString outPath = base.file("out.csv");
+    const Run r = run(arguments + QStringList{"--base", base.path(), "--out", outPath, "--save"}, url);
+    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(r.errLines.size(), 1);
+    QVERIFY(r.errLines[0].startsWith("tevrin-cli: "));
+    if (!text.isEmpty()) QCOMPARE(r.errLines[0], "tevrin-cli: " + text);
+    QVERIFY(r.out.isEmpty());
+    QVERIFY(!QFile::exists(outPath));
+    QVERIFY(!QFile::exists(base.file("cache.txt")));
+    QVERIFY(!QFile::exists(SavedTablePath(kHotBird)));
+  }
+
+  void helpIsBilingual() {
+    const Run r = run({"--help"});
+    QCOMPARE(r.exitCode, 0);
+    const QString text = QString::fromUtf8(r.out);
+    QVERIFY(text.contains("Команды / Commands"));
+    QVERIFY(text.contains("--no-overwrite"));
+  }
+};
+
+QTEST_GUILESS_MAIN(TstCli)
+#include "tst_cli.moc"
