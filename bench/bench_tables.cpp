@@ -1,0 +1,96 @@
+// Timing of the table operations that grow with the number of rows: the stored
+// view, the comparison, the export and the save, at 1,000 / 10,000 / 100,000
+// rows. Prints milliseconds and nanoseconds per row; the per-row figure should
+// stay flat as the table grows.
+#include "app/paths.h"
+#include "table/channeltable.h"
+#include "table/comparison.h"
+#include "table/csvexport.h"
+#include "table/records.h"
+#include "table/storedview.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+
+using namespace tevrin;
+
+namespace {
+
+const QString kSat = QStringLiteral("Bench 13.0°E");
+
+std::vector<ChannelRow> MakeRows(int n) {
+  static const QString names[] = {QStringLiteral("Первый канал"), QStringLiteral("Россия 1 HD"),
+                                  QStringLiteral("Discovery Channel"), QStringLiteral("НТВ Мир")};
+  std::vector<ChannelRow> rows;
+  rows.reserve(size_t(n));
+  for (int i = 0; i < n; ++i) {
+    ChannelRow row;
+    const QString pack = i % 3 == 0 ? QStringLiteral("NTV+") : (i % 3 == 1 ? QStringLiteral("Tricolor") : QString());
+    row.subItems = {QString::number(i + 1),
+                    QStringLiteral("%1.H.27500.DVB-S2.8PSK.3/4.%2.SID %3.").arg(10700 + i % 2000).arg(pack).arg(i),
+                    names[i % 4] + QStringLiteral(" ") + QString::number(i),
+                    QStringLiteral("rus eng"), QStringLiteral("MPEG-4"),
+                    i % 2 ? kFreeToAirText : QStringLiteral("DRE Crypt")};
+    rows.push_back(std::move(row));
+  }
+  return rows;
+}
+
+double BestMs(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
+  double best = 1e18;
+  for (int r = 0; r < runs; ++r) {
+    prepare();
+    QElapsedTimer t;
+    t.start();
+    work();
+    best = std::min(best, t.nsecsElapsed() / 1e6);
+  }
+  return best;
+}
+
+void Report(const char* what, int n, double ms) {
+  std::printf("%-28s %7d rows %9.2f ms %8.0f ns/row\n", what, n, ms, ms * 1e6 / n);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QTemporaryDir dir;
+  SetExeDirOverride(dir.path());
+  const int runs = 3;
+  for (int n : {1000, 10000, 100000}) {
+    const std::vector<ChannelRow> rows = MakeRows(n);
+    const QDate today(2024, 2, 1);
+
+    Report("save", n, BestMs(runs, [] {}, [&] { WriteSavedTable(SavedTablePath(kSat), rows, today); }));
+
+    ChannelTableModel table;
+    Report("stored view", n, BestMs(runs, [] {}, [&] { LoadStoredView(kSat, {}, table); }));
+    Report("stored view, NTV filter", n,
+           BestMs(runs, [] {}, [&] { LoadStoredView(kSat, PackageFilter{true, true, false}, table); }));
+
+    // The saved table against a scan in which every tenth channel was renamed.
+    std::vector<SavedRecord> previous;
+    ReadSavedTable(SavedTablePath(kSat), [&previous](const SavedRecord& r) { previous.push_back(r); });
+    std::vector<ChannelRow> scanned = rows;
+    for (size_t i = 0; i < scanned.size(); i += 10) scanned[i].subItems[2] += QStringLiteral(" new");
+    ComparisonResult result;
+    Report("comparison", n, BestMs(runs,
+                                   [&] {
+                                     table.clear();
+                                     for (const ChannelRow& r : scanned) table.appendRow(r);
+                                   },
+                                   [&] { result = CompareWithPrevious(table, previous); }));
+    if (result.changes != 2 * ((n + 9) / 10)) std::printf("unexpected change count %d\n", result.changes);
+
+    Report("export", n, BestMs(runs, [] {}, [&] { ExportTable(table.rows(), BesideExe("exsport.csv")); }));
+  }
+  SetExeDirOverride(QString());
+  return 0;
+}
