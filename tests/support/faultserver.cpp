@@ -135,9 +135,12 @@ void FaultServer::step(QTcpSocket* socket) {
   if (!c) return;
   if (c->offset < c->end) {
     const qint64 n = qMin(c->chunk, c->end - c->offset);
-    socket->write(body_.mid(c->offset, n));
-    socket->flush();
     c->offset += n;
+    socket->write(body_.mid(c->offset - n, n));
+    // A client that has given up closes the connection; flushing then drops `c` with it.
+    socket->flush();
+    c = connections_.value(socket);
+    if (!c) return;
     if (c->offset < c->end) {
       scheduleStep(socket);
       return;
