@@ -38,9 +38,7 @@ QString ValuePart(const QByteArray& bytes) {
 
 bool Same(const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
 
-QString Show(const Entry& e) {
-  return QStringLiteral("[%1] %2 = <%3>").arg(e.section, e.key, e.value);
-}
+QString Show(const Entry& e) { return QStringLiteral("[%1] %2 = <%3>").arg(e.section, e.key, e.value); }
 
 }  // namespace
 

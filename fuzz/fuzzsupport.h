@@ -26,9 +26,9 @@ inline void EnsureApp() {
   std::abort();
 }
 
-#define TEVRIN_FUZZ_CHECK(cond, detail)                        \
-  do {                                                         \
-    if (!(cond)) ::tevrin::fuzz::Fail(#cond, (detail));        \
+#define TEVRIN_FUZZ_CHECK(cond, detail)                 \
+  do {                                                  \
+    if (!(cond)) ::tevrin::fuzz::Fail(#cond, (detail)); \
   } while (false)
 
 // Keeps the message boxes instead of printing them.
