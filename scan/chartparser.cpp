@@ -4,6 +4,8 @@
 #include "scan/innertext.h"
 #include "table/channeltable.h"
 
+#include <QThread>
+
 #include <gumbo.h>
 
 #include <climits>
@@ -50,9 +52,36 @@ bool OverSizeLimit(const QString& text) {
   return Utf8Length(text) > limit;
 }
 
+// gumbo frees its tree recursively, about 40 bytes of stack per level. A
+// hostile page can nest millions of levels deep, so a deep tree is freed on a
+// thread whose stack is sized for it.
+constexpr size_t kShallowTreeDepth = 20000;
+#if defined(__SANITIZE_ADDRESS__)
+constexpr quint64 kStackBytesPerLevel = 512;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr quint64 kStackBytesPerLevel = 512;
+#else
+constexpr quint64 kStackBytesPerLevel = 128;
+#endif
+#else
+constexpr quint64 kStackBytesPerLevel = 128;
+#endif
+
 struct GumboDeleter {
   const GumboOptions* options;
-  void operator()(GumboOutput* output) const { gumbo_destroy_output(options, output); }
+  const size_t* depth;
+  void operator()(GumboOutput* output) const {
+    if (*depth <= kShallowTreeDepth) {
+      gumbo_destroy_output(options, output);
+      return;
+    }
+    const quint64 wanted = quint64(16) * 1024 * 1024 + quint64(*depth) * kStackBytesPerLevel;
+    std::unique_ptr<QThread> thread(QThread::create([this, output] { gumbo_destroy_output(options, output); }));
+    thread->setStackSize(static_cast<uint>(std::min<quint64>(wanted, quint64(3584) * 1024 * 1024)));
+    thread->start();
+    thread->wait();
+  }
 };
 
 bool IsElement(const GumboNode* node) {
@@ -60,25 +89,34 @@ bool IsElement(const GumboNode* node) {
 }
 
 // Every TR element of the document in document order, found without recursion.
-// Template contents are not part of the document and are not searched.
-std::vector<const GumboNode*> TableRows(const GumboNode* root) {
+// Template contents are not part of the document: their rows are not taken,
+// but their depth counts for freeing the tree.
+std::vector<const GumboNode*> TableRows(const GumboNode* root, size_t& depth) {
+  struct Entry {
+    const GumboNode* node;
+    unsigned next;
+    bool inTemplate;
+  };
   std::vector<const GumboNode*> rows;
-  std::vector<std::pair<const GumboNode*, unsigned>> stack;
-  stack.emplace_back(root, 0);
+  std::vector<Entry> stack;
+  stack.push_back({root, 0, false});
   while (!stack.empty()) {
-    auto& [node, next] = stack.back();
-    const GumboVector* kids = node->type == GUMBO_NODE_DOCUMENT ? &node->v.document.children
-                              : node->type == GUMBO_NODE_ELEMENT ? &node->v.element.children
-                                                                 : nullptr;
-    if (!kids || next >= kids->length) {
+    Entry& entry = stack.back();
+    const GumboVector* kids = entry.node->type == GUMBO_NODE_DOCUMENT ? &entry.node->v.document.children
+                              : IsElement(entry.node)                 ? &entry.node->v.element.children
+                                                                      : nullptr;
+    if (!kids || entry.next >= kids->length) {
       stack.pop_back();
       continue;
     }
-    const GumboNode* child = static_cast<const GumboNode*>(kids->data[next++]);
-    if (child->type != GUMBO_NODE_ELEMENT) continue;
-    if (child->v.element.tag == GUMBO_TAG_TR && child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML)
+    const GumboNode* child = static_cast<const GumboNode*>(kids->data[entry.next++]);
+    if (!IsElement(child)) continue;
+    const bool inTemplate = entry.inTemplate || child->type == GUMBO_NODE_TEMPLATE;
+    if (!inTemplate && child->v.element.tag == GUMBO_TAG_TR &&
+        child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML)
       rows.push_back(child);
-    stack.emplace_back(child, 0);
+    stack.push_back({child, 0, inTemplate});  // invalidates entry
+    depth = std::max(depth, stack.size());
   }
   return rows;
 }
@@ -154,15 +192,16 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
   const QByteArray utf8 = pageText.toUtf8();
   GumboOptions options = kGumboDefaultOptions;
   options.max_errors = 0;  // the parse errors are of no use here and cost time
+  size_t depth = 0;  // measured by the walk below, used when the tree is freed
   std::unique_ptr<GumboOutput, GumboDeleter> output(
       gumbo_parse_with_options(&options, utf8.constData(), static_cast<size_t>(utf8.size())),
-      GumboDeleter{&options});
+      GumboDeleter{&options, &depth});
   if (!output || !output->document) {
     Messages().plain(kDocumentError);
     return false;
   }
 
-  const std::vector<const GumboNode*> rows = TableRows(output->document);
+  const std::vector<const GumboNode*> rows = TableRows(output->document, depth);
   host.setProgressMaximum(static_cast<int>(std::min<size_t>(rows.size(), INT_MAX)));
 
   WorkingValues v;

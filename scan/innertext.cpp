@@ -165,21 +165,24 @@ class TextBuilder {
  public:
   void text(const char* utf8, bool preserve) {
     const QString s = QString::fromUtf8(utf8);
-    for (const QChar ch : s) {
-      const char16_t c = ch.unicode();
-      if (preserve) {
-        if (c == u'\n') {
+    const QStringView view(s);
+    const qsizetype n = view.size();
+    auto isBreakOrSpace = [preserve](char16_t c) { return preserve ? c == u'\n' : IsCollapsibleSpace(c); };
+    for (qsizetype i = 0; i < n;) {
+      const char16_t c = view[i].unicode();
+      if (isBreakOrSpace(c)) {
+        if (preserve)
           forcedBreak();
-        } else {
-          content();
-          out_.append(ch);
-        }
-      } else if (IsCollapsibleSpace(c)) {
-        if (lineHasContent_) pendingSpace_ = true;
-      } else {
-        content();
-        out_.append(ch);
+        else if (lineHasContent_)
+          pendingSpace_ = true;
+        ++i;
+        continue;
       }
+      qsizetype j = i + 1;
+      while (j < n && !isBreakOrSpace(view[j].unicode())) ++j;
+      content();
+      out_.append(view.sliced(i, j - i));  // a whole run at once
+      i = j;
     }
   }
 
