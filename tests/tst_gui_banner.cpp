@@ -7,7 +7,6 @@
 #include <QTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QWebEngineView>
 #include <QWidget>
 #include <QtTest>
 

@@ -2,141 +2,72 @@
 
 #include "web/banner.h"
 
-#include <QEventLoop>
-#include <QTimer>
-#include <QUuid>
-#include <QWebEnginePage>
-#include <QWebEngineScript>
-#include <QWebEngineScriptCollection>
-#include <QWebEngineView>
+#include <QCoreApplication>
+#include <QDir>
+#include <QLibrary>
 #include <QWidget>
 
-#include <functional>
-#include <memory>
-
 namespace tevrin {
+namespace {
+using CreateEngine = QObject* (*)(QWidget*);
 
-// Reports every navigation request (accepting all of them) and every new
-// document to the BannerView.
-//
-// Qt 6.4 has no public signal for a committed navigation: loadStarted and
-// loadingChanged(LoadStartedStatus) come before the server has answered,
-// urlChanged stays silent when the same address is loaded again (and every
-// scan loads the same banner address), and loadFinished comes only at the
-// very end. A user script injected at document creation runs exactly when a
-// navigation of the page or of one of its frames has committed and its
-// document exists; it announces itself through the console with a marker of
-// this page only.
-class BannerPage : public QWebEnginePage {
- public:
-  explicit BannerPage(QObject* parent)
-      : QWebEnginePage(parent), marker_(QUuid::createUuid().toString(QUuid::WithoutBraces) + u':') {
-    QWebEngineScript script;
-    script.setName(QStringLiteral("tevrin-commit"));
-    script.setInjectionPoint(QWebEngineScript::DocumentCreation);
-    script.setWorldId(QWebEngineScript::ApplicationWorld);
-    script.setRunsOnSubFrames(true);
-    script.setSourceCode(QStringLiteral("console.log('%1' + (window === window.top ? 'M' : 'F') + location.href);")
-                             .arg(marker_));
-    scripts().insert(script);
+// The module sits beside the executable; a build tree keeps it at its top.
+QFunctionPointer ResolveEngineFactory() {
+  const QStringList places = {QCoreApplication::applicationDirPath(), QStringLiteral(TEVRIN_MODULE_DIR)};
+  for (const QString& place : places) {
+    QLibrary module(QDir(place).filePath(QStringLiteral("tevrin_webbanner")));
+    if (QFunctionPointer create = module.resolve("tevrin_create_banner_engine")) return create;
   }
-
-  std::function<void(const QUrl&, bool mainFrame)> onRequest;
-  std::function<void(const QUrl&, bool mainFrame)> onCommit;
-
- protected:
-  bool acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) override {
-    if (onRequest) onRequest(url, isMainFrame);
-    return true;
-  }
-
-  void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel level, const QString& message, int line,
-                                const QString& source) override {
-    if (!message.startsWith(marker_)) {
-      QWebEnginePage::javaScriptConsoleMessage(level, message, line, source);
-      return;
-    }
-    const QStringView rest = QStringView(message).mid(marker_.size());
-    if (onCommit && !rest.isEmpty()) onCommit(QUrl(rest.mid(1).toString()), rest.front() == u'M');
-  }
-
- private:
-  const QString marker_;
-};
+  return nullptr;
+}
+}  // namespace
 
 BannerView::BannerView(QWidget* pane, QObject* parent) : QObject(parent), pane_(pane) {}
 
-BannerView::~BannerView() {
-  if (page_) {
-    auto* page = static_cast<BannerPage*>(page_.data());
-    page->onRequest = nullptr;
-    page->onCommit = nullptr;
-    page->disconnect(this);
+BannerView::~BannerView() { delete engine_.data(); }
+
+bool BannerView::loadEngine() {
+  if (engine_) return true;
+  if (loadFailed_) return false;
+  static const QFunctionPointer factory = ResolveEngineFactory();
+  if (!factory) {
+    // Without the web engine the pane simply stays hidden: the banner reports nothing.
+    loadFailed_ = true;
+    qWarning("tevrin: the banner's web engine module could not be loaded");
+    return false;
   }
-  delete view_.data();
+  QObject* engine = reinterpret_cast<CreateEngine>(factory)(pane_.data());
+  engine->setParent(this);
+  connect(engine, SIGNAL(beforeNavigate(QUrl)), this, SIGNAL(beforeNavigate(QUrl)));
+  connect(engine, SIGNAL(navigateComplete(QUrl)), this, SIGNAL(navigateComplete(QUrl)));
+  connect(engine, SIGNAL(documentComplete(QUrl)), this, SIGNAL(documentComplete(QUrl)));
+  engine_ = engine;
+  return true;
 }
 
-QWebEngineView* BannerView::view() const { return view_.data(); }
-
-void BannerView::createView() {
-  auto* view = new QWebEngineView(pane_.data());
-  auto* page = new BannerPage(view);
-  page->onRequest = [this](const QUrl& url, bool mainFrame) {
-    if (mainFrame) mainPending_ = true;
-    emit beforeNavigate(url);
-  };
-  page->onCommit = [this](const QUrl& url, bool mainFrame) {
-    if (mainFrame) mainPending_ = false;
-    emit navigateComplete(url);
-  };
-  connect(page, &QWebEnginePage::loadFinished, this, [this] { loadFinished(); });
-  view->setPage(page);
-  view->setGeometry(6, 6, 347, 83);
-  // Inside a pane the view shows and hides with it; without one it stays an
-  // invisible top-level widget.
-  if (pane_) view->show();
-  view_ = view;
-  page_ = page;
-}
-
-void BannerView::loadFinished() {
-  const QUrl url = page_ ? page_->url() : QUrl();
-  // A main-frame navigation that brought no new document of its own (a jump
-  // within the page) still completes, so the pane never stays hidden.
-  if (mainPending_) {
-    mainPending_ = false;
-    emit navigateComplete(url);
-  }
-  emit documentComplete(url);
+QWidget* BannerView::view() const {
+  QWidget* view = nullptr;
+  if (engine_) QMetaObject::invokeMethod(engine_.data(), "view", Qt::DirectConnection, Q_RETURN_ARG(QWidget*, view));
+  return view;
 }
 
 void BannerView::navigate(const QUrl& url) {
-  if (!view_) createView();
-  view_->load(url);
+  if (!loadEngine()) return;
+  QMetaObject::invokeMethod(engine_.data(), "navigate", Qt::DirectConnection, Q_ARG(QUrl, url));
 }
 
 void BannerView::styleBannerPage() {
-  if (page_) page_->runJavaScript(StyleBannerScript(), QWebEngineScript::ApplicationWorld);
+  if (!engine_) return;
+  QMetaObject::invokeMethod(engine_.data(), "styleBannerPage", Qt::DirectConnection,
+                            Q_ARG(QString, StyleBannerScript()));
 }
 
 QVariant BannerView::evaluate(const QString& script, int timeoutMs) {
-  if (!page_) return {};
-  struct Wait {
-    QEventLoop loop;
-    QVariant result;
-    bool done = false;
-  };
-  auto wait = std::make_shared<Wait>();
-  page_->runJavaScript(script, [wait](const QVariant& result) {
-    wait->result = result;
-    wait->done = true;
-    wait->loop.quit();
-  });
-  if (!wait->done) {
-    QTimer::singleShot(timeoutMs, &wait->loop, &QEventLoop::quit);
-    wait->loop.exec();
-  }
-  return wait->result;
+  QVariant result;
+  if (!engine_) return result;
+  QMetaObject::invokeMethod(engine_.data(), "evaluate", Qt::DirectConnection, Q_RETURN_ARG(QVariant, result),
+                            Q_ARG(QString, script), Q_ARG(int, timeoutMs));
+  return result;
 }
 
 }  // namespace tevrin

@@ -5,8 +5,6 @@
 #include <QUrl>
 #include <QVariant>
 
-class QWebEnginePage;
-class QWebEngineView;
 class QWidget;
 
 namespace tevrin {
@@ -26,7 +24,7 @@ class BannerView : public QObject {
   // Fits the page into the pane (StyleBannerScript) on the top-level document.
   // Does nothing before the first navigate().
   void styleBannerPage();
-  QWebEngineView* view() const;  // nullptr until the first navigate()
+  QWidget* view() const;  // the web view; nullptr until the first navigate()
 
   // Runs `script` in the page and waits for its result in a local event loop,
   // at most `timeoutMs`; an invalid QVariant on timeout, without a view, or
@@ -46,15 +44,12 @@ class BannerView : public QObject {
   void documentComplete(const QUrl& url);
 
  private:
-  void createView();
-  void loadFinished();
+  // Loads the web engine module and makes its view inside the pane.
+  bool loadEngine();
 
   QPointer<QWidget> pane_;
-  QPointer<QWebEngineView> view_;
-  QPointer<QWebEnginePage> page_;
-  // A main-frame navigation was requested and its document has not been
-  // reported yet.
-  bool mainPending_ = false;
+  QPointer<QObject> engine_;
+  bool loadFailed_ = false;
 };
 
 }  // namespace tevrin
