@@ -8,7 +8,8 @@ SANITIZE=OFF
 BUILD=build
 if [ "${1:-}" = "--sanitize" ]; then SANITIZE=ON; BUILD=build-asan; fi
 if [ "${SKIP_INSTALL:-}" != "1" ]; then bash tools/install-deps.sh; fi
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTEVRIN_SANITIZE=$SANITIZE
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTEVRIN_SANITIZE=$SANITIZE \
+  -DTEVRIN_WERROR="${TEVRIN_WERROR:-OFF}"
 cmake --build "$BUILD" -j"$(nproc)"
 export QT_QPA_PLATFORM=offscreen
 cd "$BUILD"
