@@ -171,11 +171,12 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return defaultValue;
   const QByteArray data = file.readAll();
-  const QString text = data.startsWith(kUtf8Bom) ? QString::fromUtf8(data.mid(kUtf8Bom.size()))
-                                                 : DecodeCp1251(data);
+  const bool utf8 = data.startsWith(kUtf8Bom);
   bool inSection = false;
-  for (QStringView line : QStringView(text).split(u'\n')) {
-    const LineInfo info = Classify(line);
+  // Lines are cut and decoded exactly as the writer does, so that both agree
+  // on every line (a byte-order mark at the start of a later line included).
+  for (const RawLine& raw : SplitLines(utf8 ? data.mid(kUtf8Bom.size()) : data)) {
+    const LineInfo info = Classify(utf8 ? QString::fromUtf8(raw.bytes) : DecodeCp1251(raw.bytes));
     if (info.kind == LineInfo::Header) {
       // Only the first section of a name is ever read (and written).
       if (inSection) break;

@@ -176,6 +176,17 @@ class TstProfile : public QObject {
     QCOMPARE(GetPrivateProfileString("A", "more", "", ini()), QString::fromUtf8("да"));
   }
 
+  // Found by fuzzing: a byte-order mark at the start of a later line made the
+  // writer see a section header that the reader did not, so a written key
+  // could not be read back.
+  void readerAndWriterAgreeOnEveryLine() {
+    WriteBytes(ini(), QByteArray("\xEF\xBB\xBF[A]\r\n\xEF\xBB\xBF[Main]\rx\r\n", 24));
+    QVERIFY(WritePrivateProfileString("main", "RUS", " ?", ini()));
+    QCOMPARE(GetPrivateProfileString("Main", "rus", "<missing>", ini()), QString(" ?"));
+    QVERIFY(WritePrivateProfileString("A", "k", "v", ini()));
+    QCOMPARE(GetPrivateProfileString("a", "K", "<missing>", ini()), QString("v"));
+  }
+
   void refusedWriteChangesNothing() {
     // Root ignores permissions: make the path itself impossible instead.
     const QString plain = dir_.filePath("plain");
