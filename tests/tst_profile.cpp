@@ -180,7 +180,7 @@ class TstProfile : public QObject {
   // writer see a section header that the reader did not, so a written key
   // could not be read back.
   void readerAndWriterAgreeOnEveryLine() {
-    WriteBytes(ini(), QByteArray("\xEF\xBB\xBF[A]\r\n\xEF\xBB\xBF[Main]\rx\r\n", 24));
+    WriteBytes(ini(), QByteArray("\xEF\xBB\xBF[A]\r\n\xEF\xBB\xBF[Main]\rx\r\n"));
     QVERIFY(WritePrivateProfileString("main", "RUS", " ?", ini()));
     QCOMPARE(GetPrivateProfileString("Main", "rus", "<missing>", ini()), QString(" ?"));
     QVERIFY(WritePrivateProfileString("A", "k", "v", ini()));
