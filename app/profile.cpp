@@ -4,6 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QSaveFile>
+#include <QStringDecoder>
 
 namespace tevrin {
 namespace {
@@ -63,6 +64,14 @@ bool EncodeCp1251(QStringView text, QByteArray* out) {
 
 const QByteArray kUtf8Bom("\xEF\xBB\xBF", 3);
 const QByteArray kCrLf("\r\n", 2);
+
+// A line's UTF-8 text, a byte-order mark at its start included: Qt's plain
+// decoding would drop it, and then a key or header could change its meaning
+// between the write and the read.
+QString DecodeUtf8Line(const QByteArray& bytes) {
+  QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
+  return decoder.decode(bytes);
+}
 
 bool IsBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r'; }
 
@@ -176,7 +185,7 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
   // Lines are cut and decoded exactly as the writer does, so that both agree
   // on every line (a byte-order mark at the start of a later line included).
   for (const RawLine& raw : SplitLines(utf8 ? data.mid(kUtf8Bom.size()) : data)) {
-    const LineInfo info = Classify(utf8 ? QString::fromUtf8(raw.bytes) : DecodeCp1251(raw.bytes));
+    const LineInfo info = Classify(utf8 ? DecodeUtf8Line(raw.bytes) : DecodeCp1251(raw.bytes));
     if (info.kind == LineInfo::Header) {
       // Only the first section of a name is ever read (and written).
       if (inSection) break;
@@ -206,7 +215,7 @@ bool WritePrivateProfileString(const QString& section, const QString& key,
 
   bool utf8 = data.startsWith(kUtf8Bom);
   QList<RawLine> lines = SplitLines(utf8 ? data.mid(kUtf8Bom.size()) : data);
-  auto decode = [&utf8](const QByteArray& b) { return utf8 ? QString::fromUtf8(b) : DecodeCp1251(b); };
+  auto decode = [&utf8](const QByteArray& b) { return utf8 ? DecodeUtf8Line(b) : DecodeCp1251(b); };
 
   const QString fileValue = ValueForFile(value);
   if (!utf8) {

@@ -185,6 +185,11 @@ class TstProfile : public QObject {
     QCOMPARE(GetPrivateProfileString("Main", "rus", "<missing>", ini()), QString(" ?"));
     QVERIFY(WritePrivateProfileString("A", "k", "v", ini()));
     QCOMPARE(GetPrivateProfileString("a", "K", "<missing>", ini()), QString("v"));
+    // A key that is itself the mark keeps it on the way back.
+    const QString mark(QChar(0xFEFF));
+    QVERIFY(WritePrivateProfileString("S", mark, "w", ini()));
+    QCOMPARE(GetPrivateProfileString("s", mark, "<missing>", ini()), QString("w"));
+    QCOMPARE(GetPrivateProfileString("Main", "rus", "<missing>", ini()), QString(" ?"));
   }
 
   void refusedWriteChangesNothing() {
