@@ -1,5 +1,7 @@
 #include "app/profile.h"
 
+#include "app/cp1251.h"
+
 #include <QFile>
 #include <QHash>
 #include <QList>
@@ -8,59 +10,6 @@
 
 namespace tevrin {
 namespace {
-
-// Windows-1251 bytes 0x80..0xFF. 0x98 has no character of its own; it maps to
-// U+0098 so that such a byte survives a rewrite of its line's neighbours.
-constexpr char16_t kCp1251High[128] = {
-    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021,  // 80
-    0x20AC, 0x2030, 0x0409, 0x2039, 0x040A, 0x040C, 0x040B, 0x040F,  // 88
-    0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  // 90
-    0x0098, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F,  // 98
-    0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7,  // A0
-    0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407,  // A8
-    0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6, 0x00B7,  // B0
-    0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,  // B8
-    0x0410, 0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417,  // C0
-    0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D, 0x041E, 0x041F,  // C8
-    0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427,  // D0
-    0x0428, 0x0429, 0x042A, 0x042B, 0x042C, 0x042D, 0x042E, 0x042F,  // D8
-    0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,  // E0
-    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F,  // E8
-    0x0440, 0x0441, 0x0442, 0x0443, 0x0444, 0x0445, 0x0446, 0x0447,  // F0
-    0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,  // F8
-};
-
-QString DecodeCp1251(QByteArrayView bytes) {
-  QString out;
-  out.reserve(bytes.size());
-  for (char c : bytes) {
-    const auto b = static_cast<unsigned char>(c);
-    out.append(b < 0x80 ? QChar(b) : QChar(kCp1251High[b - 0x80]));
-  }
-  return out;
-}
-
-// False when a character has no Windows-1251 byte.
-bool EncodeCp1251(QStringView text, QByteArray* out) {
-  static const QHash<char16_t, char> reverse = [] {
-    QHash<char16_t, char> r;
-    for (int i = 0; i < 128; ++i) r.insert(kCp1251High[i], static_cast<char>(0x80 + i));
-    return r;
-  }();
-  QByteArray bytes;
-  bytes.reserve(text.size());
-  for (QChar ch : text) {
-    if (ch.unicode() < 0x80) {
-      bytes.append(static_cast<char>(ch.unicode()));
-      continue;
-    }
-    const auto it = reverse.constFind(ch.unicode());
-    if (it == reverse.constEnd()) return false;
-    bytes.append(*it);
-  }
-  *out = bytes;
-  return true;
-}
 
 const QByteArray kUtf8Bom("\xEF\xBB\xBF", 3);
 const QByteArray kCrLf("\r\n", 2);
@@ -185,7 +134,7 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
   // Lines are cut and decoded exactly as the writer does, so that both agree
   // on every line (a byte-order mark at the start of a later line included).
   for (const RawLine& raw : SplitLines(utf8 ? data.mid(kUtf8Bom.size()) : data)) {
-    const LineInfo info = Classify(utf8 ? DecodeUtf8Line(raw.bytes) : DecodeCp1251(raw.bytes));
+    const LineInfo info = Classify(utf8 ? DecodeUtf8Line(raw.bytes) : FromCp1251(raw.bytes));
     if (info.kind == LineInfo::Header) {
       // Only the first section of a name is ever read (and written).
       if (inSection) break;
@@ -215,21 +164,21 @@ bool WritePrivateProfileString(const QString& section, const QString& key,
 
   bool utf8 = data.startsWith(kUtf8Bom);
   QList<RawLine> lines = SplitLines(utf8 ? data.mid(kUtf8Bom.size()) : data);
-  auto decode = [&utf8](const QByteArray& b) { return utf8 ? DecodeUtf8Line(b) : DecodeCp1251(b); };
+  auto decode = [&utf8](const QByteArray& b) { return utf8 ? DecodeUtf8Line(b) : FromCp1251(b); };
 
   const QString fileValue = ValueForFile(value);
   if (!utf8) {
     QByteArray probe;
-    if (!EncodeCp1251(sectionName + keyName + fileValue, &probe)) {
+    if (!ToCp1251Exact(sectionName + keyName + fileValue, &probe)) {
       // Windows-1251 cannot hold the new text: the file becomes UTF-8 rather
       // than lose characters.
-      for (RawLine& line : lines) line.bytes = DecodeCp1251(line.bytes).toUtf8();
+      for (RawLine& line : lines) line.bytes = FromCp1251(line.bytes).toUtf8();
       utf8 = true;
     }
   }
   auto encode = [&utf8](const QString& text) {
     QByteArray bytes;
-    if (utf8 || !EncodeCp1251(text, &bytes)) bytes = text.toUtf8();
+    if (utf8 || !ToCp1251Exact(text, &bytes)) bytes = text.toUtf8();
     return bytes;
   };
 

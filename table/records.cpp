@@ -8,63 +8,11 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QSaveFile>
-#include <QStringDecoder>
-#include <QStringEncoder>
-
-#include <array>
+#include <algorithm>
 #include <cstring>
 
 namespace tevrin {
 namespace {
-
-constexpr char kCodePage[] = "windows-1251";
-// What ICU writes for a character the code page lacks; the saved tables use "?".
-constexpr char kIcuSubstitute = '\x1a';
-
-QStringEncoder& Encoder() {
-  thread_local QStringEncoder encoder(kCodePage, QStringConverter::Flag::Stateless);
-  return encoder;
-}
-
-// Windows-1251 is one byte per character both ways, so reading goes through a
-// table of the 256 characters, taken once from the converter.
-const std::array<char16_t, 256>& DecodeTable() {
-  static const std::array<char16_t, 256> table = [] {
-    std::array<char16_t, 256> t{};
-    QStringDecoder decoder(kCodePage, QStringConverter::Flag::Stateless);
-    for (int b = 0; b < 256; ++b) {
-      const char byte = static_cast<char>(b);
-      const QString one = decoder.decode(QByteArrayView(&byte, 1));
-      t[static_cast<size_t>(b)] = one.size() == 1 ? one[0].unicode() : char16_t(0xFFFD);
-    }
-    return t;
-  }();
-  return table;
-}
-
-int CodePointCount(QStringView text) {
-  int n = 0;
-  for (qsizetype i = 0; i < text.size(); ++i, ++n)
-    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) ++i;
-  return n;
-}
-
-// Character by character, for texts holding something the code page lacks.
-// ICU drops some invisible characters and writes its own substitute for the
-// others; either way the saved text gets one "?" per character.
-QByteArray EncodeEachChar(QStringView text, int maxChars) {
-  QByteArray out;
-  for (qsizetype i = 0; i < text.size() && out.size() < maxChars;) {
-    qsizetype len = 1;
-    if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) len = 2;
-    const QStringView ch = text.mid(i, len);
-    const QByteArray one = Encoder().encode(ch);
-    const bool mapped = one.size() == 1 && (one[0] != kIcuSubstitute || ch == u"\x1a");
-    out.append(mapped ? one[0] : '?');
-    i += len;
-  }
-  return out;
-}
 
 void PutField(TChannelRec& rec, RecordField field, const QString& text) {
   const QByteArray bytes = ToCp1251(text, field.maxChars);
@@ -73,32 +21,12 @@ void PutField(TChannelRec& rec, RecordField field, const QString& text) {
 }
 
 QString GetField(const unsigned char* bytes, RecordField field) {
-  int length = bytes[field.offset];
-  if (length > field.maxChars) length = field.maxChars;
-  const auto& table = DecodeTable();
-  QString text(length, Qt::Uninitialized);
-  char16_t* out = reinterpret_cast<char16_t*>(text.data());
-  for (int i = 0; i < length; ++i) out[i] = table[bytes[field.offset + 1 + i]];
-  return text;
+  // A length byte above the field's maximum is cut at the field's end.
+  const int length = std::min<int>(bytes[field.offset], field.maxChars);
+  return FromCp1251(QByteArrayView(bytes + field.offset + 1, length));
 }
 
 }  // namespace
-
-QByteArray ToCp1251(const QString& text, int maxChars) {
-  const QByteArray whole = Encoder().encode(text);
-  // Every character mapped: one byte each and no substitute among them.
-  if (!whole.contains(kIcuSubstitute) && whole.size() == CodePointCount(text))
-    return whole.left(maxChars);
-  return EncodeEachChar(text, maxChars);
-}
-
-QString FromCp1251(const QByteArray& bytes) {
-  const auto& table = DecodeTable();
-  QString text(bytes.size(), Qt::Uninitialized);
-  char16_t* out = reinterpret_cast<char16_t*>(text.data());
-  for (qsizetype i = 0; i < bytes.size(); ++i) out[i] = table[static_cast<unsigned char>(bytes[i])];
-  return text;
-}
 
 TChannelRec EncodeRecord(const SavedRecord& record) {
   TChannelRec rec;

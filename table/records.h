@@ -1,4 +1,5 @@
 #pragma once
+#include "app/cp1251.h"
 #include "table/channeltable.h"
 
 #include <QDate>
@@ -36,10 +37,6 @@ struct SavedRecord {
   bool operator==(const SavedRecord&) const = default;
 };
 
-// Windows-1251 conversion of one text: a character the code page lacks becomes
-// one "?" (an emoji too), and the result is cut to maxChars bytes.
-QByteArray ToCp1251(const QString& text, int maxChars);
-QString FromCp1251(const QByteArray& bytes);
 
 TChannelRec EncodeRecord(const SavedRecord& record);
 // A length byte above the field's maximum (a damaged file) is cut at the
