@@ -107,23 +107,22 @@ bool ChannelTableModel::sortByColumn(int column) {
     // QString ordering compares UTF-16 code units by value: no locale, no case folding.
     return a.subItem(key) < b.subItem(key);
   });
-  for (size_t i = 0; i < rows_.size(); ++i) {
-    QStringList& items = rows_[i].subItems;
-    const QString number = QString::number(i + 1);
-    if (items.isEmpty()) items.append(number);
-    else items[0] = number;
-  }
+  numberRows();
   emit layoutChanged();
   return true;
 }
 
-void ChannelTableModel::renumber() {
+void ChannelTableModel::numberRows() {
   for (size_t i = 0; i < rows_.size(); ++i) {
     QStringList& items = rows_[i].subItems;
     const QString number = QString::number(i + 1);
     if (items.isEmpty()) items.append(number);
     else items[0] = number;
   }
+}
+
+void ChannelTableModel::renumber() {
+  numberRows();
   changed();
 }
 

@@ -87,6 +87,7 @@ class ChannelTableModel : public QAbstractTableModel {
 
  private:
   void changed();
+  void numberRows();  // sub-item 0 of every row: 1..N from the top
 
   std::vector<ChannelRow> rows_;
   int bulkDepth_ = 0;

@@ -517,21 +517,18 @@ void TMainF::WebBrowser1DocumentComplete() {
 
 void TMainF::StyleBannerPage() { banner_->styleBannerPage(); }
 
-void TMainF::LabelURLMouseEnter() {
-  QFont font = LabelURL->font();
-  font.setUnderline(true);
+// The link's only styles: underlined under the pointer, plain otherwise.
+static void SetLinkUnderlined(QLabel* label, bool underlined) {
+  QFont font = label->font();
+  font.setUnderline(underlined);
   font.setBold(false);
   font.setItalic(false);
-  LabelURL->setFont(font);
+  label->setFont(font);
 }
 
-void TMainF::LabelURLMouseLeave() {
-  QFont font = LabelURL->font();
-  font.setUnderline(false);
-  font.setBold(false);
-  font.setItalic(false);
-  LabelURL->setFont(font);
-}
+void TMainF::LabelURLMouseEnter() { SetLinkUnderlined(LabelURL, true); }
+
+void TMainF::LabelURLMouseLeave() { SetLinkUnderlined(LabelURL, false); }
 
 void TMainF::LabelURLClick() { QDesktopServices::openUrl(QUrl(MakerSiteUrl())); }
 
