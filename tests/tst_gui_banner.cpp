@@ -1,3 +1,4 @@
+#include "support/testsupport.h"
 #include "web/banner.h"
 #include "web/gui/bannerview.h"
 
@@ -16,21 +17,7 @@ using namespace tevrin;
 
 namespace {
 
-constexpr int kWait = 30000;
 
-// Waits in a real event loop: QTest::qWaitFor sleeps between its rounds, and
-// the web engine's browser side runs on this thread, so it would crawl.
-bool WaitFor(const std::function<bool()>& done) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.hasExpired(kWait)) return false;
-    QEventLoop loop;
-    QTimer::singleShot(20, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
 
 // A tiny site on loopback: the banner page with a frame and two links, the
 // page one link leads to, an empty answer for the other, and a document
@@ -114,7 +101,7 @@ struct Window {
   bool load(const QUrl& url) {
     const int before = completes;
     banner.navigate(url);
-    return WaitFor([&] { return completes > before; });
+    return test::WaitInEventLoop([&] { return completes > before; });
   }
   QString js(const QString& script) { return banner.evaluate(script).toString(); }
 };
@@ -199,7 +186,7 @@ class TstGuiBanner : public QObject {
     w.visible.clear();
     const int before = w.completes;
     w.js("document.getElementById('next').click()");
-    QVERIFY(WaitFor([&] { return w.completes > before; }));
+    QVERIFY(test::WaitInEventLoop([&] { return w.completes > before; }));
     QCOMPARE(w.events.first(), QString("before /next.html"));
     QCOMPARE(w.visible.first(), false);
     QVERIFY(w.events.contains("navigated /next.html"));
@@ -218,7 +205,7 @@ class TstGuiBanner : public QObject {
     // hidden by the request must come back.
     const int before = w.completes;
     w.js("document.getElementById('empty').click()");
-    QVERIFY(WaitFor([&] { return w.completes > before; }));
+    QVERIFY(test::WaitInEventLoop([&] { return w.completes > before; }));
     QCOMPARE(w.events, QStringList({"before /nocontent", "navigated /reklama.html", "complete /reklama.html"}));
     QCOMPARE(w.visible, QList<bool>({false, true, true}));
     QCOMPARE(w.js("document.getElementById('top').textContent"), QString("banner"));

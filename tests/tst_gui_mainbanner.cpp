@@ -19,18 +19,6 @@
 using namespace tevrin;
 
 namespace {
-// A real event loop: the web engine's browser side runs on this thread.
-bool WaitFor(const std::function<bool()>& done, int ms = 30000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.hasExpired(ms)) return false;
-    QEventLoop loop;
-    QTimer::singleShot(20, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
-  return true;
-}
 
 class UrlCatcher : public QObject {
   Q_OBJECT
@@ -75,8 +63,8 @@ class TstGuiMainBanner : public QObject {
     w.CheckBoxRus->setChecked(true);
     w.BitBtnGo->click();
     QVERIFY(w.banner().view() != nullptr);
-    QVERIFY(WaitFor([&] { return w.sPanel1->isVisible(); }));
-    QVERIFY(WaitFor([&] {
+    QVERIFY(test::WaitInEventLoop([&] { return w.sPanel1->isVisible(); }));
+    QVERIFY(test::WaitInEventLoop([&] {
       return w.banner().evaluate("document.bgColor").toString() == "#acdde9" &&
              w.banner().evaluate("document.body.style.borderStyle").toString() == "none";
     }));
@@ -86,7 +74,7 @@ class TstGuiMainBanner : public QObject {
     bool hidden = false;
     connect(&w.banner(), &BannerView::beforeNavigate, this, [&] { hidden = w.sPanel1->isHidden(); });
     w.Button1->click();
-    QVERIFY(WaitFor([&] { return hidden && w.sPanel1->isVisible(); }));
+    QVERIFY(test::WaitInEventLoop([&] { return hidden && w.sPanel1->isVisible(); }));
     QCOMPARE(boxes.boxes.size(), 1);  // only the refused scan's warning: the banner reports nothing
   }
 

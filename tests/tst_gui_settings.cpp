@@ -10,17 +10,6 @@
 
 using namespace tevrin;
 
-namespace {
-void WriteIni(const QString& path, const QByteArray& text) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly));
-  f.write(text);
-}
-QByteArray ReadIni(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-}  // namespace
 
 class TstGuiSettings : public QObject {
   Q_OBJECT
@@ -38,7 +27,7 @@ class TstGuiSettings : public QObject {
       QCOMPARE(w.editOtherColor(), QColor(Qt::white));
       outerWidth = w.frameGeometry().width();
     }
-    const QString ini = QString::fromLatin1(ReadIni(home.file("MyIni.ini")));
+    const QString ini = QString::fromLatin1(test::ReadBytes(home.file("MyIni.ini")));
     QStringList keys;
     for (const QString& line : ini.split("\r\n", Qt::SkipEmptyParts)) keys << line.section('=', 0, 0);
     QCOMPARE(keys, QStringList({"[Size]", "Top", "Left", "Wh", "Hh", "[LngCheck]", "Rus", "Ukr", "Bel", "Oth",
@@ -56,7 +45,7 @@ class TstGuiSettings : public QObject {
 
   void restoredSizeIsHeldByTheMinimum() {
     test::TempExeDir home;
-    WriteIni(home.file("MyIni.ini"), "[Size]\r\nWh=100\r\nHh=100\r\n");
+    test::WriteBytes(home.file("MyIni.ini"), "[Size]\r\nWh=100\r\nHh=100\r\n");
     TMainF w;
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -65,7 +54,7 @@ class TstGuiSettings : public QObject {
 
   void languagesAndTheOtherCode() {
     test::TempExeDir home;
-    WriteIni(home.file("MyIni.ini"),
+    test::WriteBytes(home.file("MyIni.ini"),
              "[LngCheck]\r\nRus=word\r\nUkr=2\r\nBel=0x0\r\nOth=1\r\nOthText=deutsch\r\n");
     test::RecordingMessages boxes;
     {
@@ -90,7 +79,7 @@ class TstGuiSettings : public QObject {
 
   void noLanguageAtStartRefusesAScan() {
     test::TempExeDir home;
-    WriteIni(home.file("MyIni.ini"), "[LngCheck]\r\nRus=0\r\nUkr=0\r\nBel=0\r\nOth=0\r\n");
+    test::WriteBytes(home.file("MyIni.ini"), "[LngCheck]\r\nRus=0\r\nUkr=0\r\nBel=0\r\nOth=0\r\n");
     test::RecordingMessages boxes;
     TMainF w;
     w.BitBtnGo->click();
@@ -100,9 +89,9 @@ class TstGuiSettings : public QObject {
   void foreignLinesSurviveAndARefusedWriteIsShown() {
     test::TempExeDir home;
     const QByteArray foreign = "; kept comment\r\n[Other]\r\nx=1\r\n\r\n[size]\r\nWH=700\r\n";
-    WriteIni(home.file("MyIni.ini"), foreign);
+    test::WriteBytes(home.file("MyIni.ini"), foreign);
     { TMainF w; }
-    const QByteArray after = ReadIni(home.file("MyIni.ini"));
+    const QByteArray after = test::ReadBytes(home.file("MyIni.ini"));
     QVERIFY(after.startsWith("; kept comment\r\n[Other]\r\nx=1\r\n"));
     QVERIFY(after.contains("WH=700\r\n"));  // updated in place, its case kept
     QVERIFY(!after.contains("\r\nWh="));

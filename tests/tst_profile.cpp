@@ -1,3 +1,4 @@
+#include "support/testsupport.h"
 #include "app/profile.h"
 
 #include <QDir>
@@ -7,18 +8,10 @@
 #include <QtTest>
 
 using namespace tevrin;
+using tevrin::test::ReadBytes;
+using tevrin::test::WriteBytes;
 
 namespace {
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly));
-  f.write(bytes);
-}
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  return f.readAll();
-}
 QByteArray Cp1251(const char* utf8) {
   QStringEncoder enc("windows-1251");
   return enc.isValid() ? QByteArray(enc(QString::fromUtf8(utf8))) : QByteArray();

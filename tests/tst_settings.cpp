@@ -8,18 +8,10 @@
 #include <QtTest>
 
 using namespace tevrin;
+using tevrin::test::ReadBytes;
+using tevrin::test::WriteBytes;
 
 namespace {
-void WriteBytes(const QString& path, const QByteArray& bytes) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly));
-  f.write(bytes);
-}
-QByteArray ReadBytes(const QString& path) {
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  return f.readAll();
-}
 WindowSettings Designed() {
   WindowSettings w;
   w.top = 120;

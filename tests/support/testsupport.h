@@ -2,7 +2,14 @@
 #include "app/messages.h"
 #include "app/paths.h"
 
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
 #include <QList>
+#include <QTimer>
+#include <QtTest>
+
+#include <functional>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -50,5 +57,30 @@ class TempExeDir {
   QString file(const QString& name) const { return dir.filePath(name); }
   QTemporaryDir dir;
 };
+
+// Whole files, for fixtures and for checking what the tool wrote.
+inline void WriteBytes(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  QVERIFY(f.open(QIODevice::WriteOnly));
+  QCOMPARE(f.write(bytes), bytes.size());
+}
+inline QByteArray ReadBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// Waits in a real event loop: QTest::qWaitFor sleeps between its rounds, and
+// the web engine's browser side runs on this thread, so it would crawl.
+inline bool WaitInEventLoop(const std::function<bool()>& done, int timeoutMs = 30000) {
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.hasExpired(timeoutMs)) return false;
+    QEventLoop loop;
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  return true;
+}
 
 }  // namespace tevrin::test
