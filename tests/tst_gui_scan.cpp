@@ -23,19 +23,9 @@ using namespace tevrin;
 
 namespace {
 
-QString Transponder(const QString& firstLine, const QString& rest) {
-  return QString("<tr><td>1</td><td>T: %1<br>%2</td><td>x</td><td>x</td><td>x</td></tr>\n").arg(firstLine, rest);
-}
-QString Channel(const QString& name, const QString& kind, const QString& coding, const QString& audio) {
-  return QString("<tr><td>c0</td><td>c1</td><td><a href='#'>%1</a></td><td>%2</td><td>%3</td>"
-                 "<td>c5</td><td>c6</td><td>c7</td><td>MPEG-2</td><td>%4</td><td>c10</td></tr>\n")
-      .arg(name, kind, coding, audio);
-}
-QByteArray Page(const QString& rows) {
-  return ("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>chart</title></head><body><table>\n" +
-          rows + "</table></body></html>\n")
-      .toUtf8();
-}
+using test::Channel;
+using test::Page;
+using test::Transponder;
 
 // Records the message boxes together with the window's state at the moment a box appears.
 class StateRecordingMessages final : public test::RecordingMessages {
