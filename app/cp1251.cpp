@@ -77,5 +77,4 @@ QByteArray ToCp1251(QStringView text, int maxChars) {
   return out;
 }
 
-
 }  // namespace tevrin

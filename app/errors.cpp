@@ -13,9 +13,7 @@ QString ErrorDisplayText(const QString& message) {
   return message;
 }
 
-QString ListIndexErrorText(int index) {
-  return QStringLiteral("List index out of bounds (%1)").arg(index);
-}
+QString ListIndexErrorText(int index) { return QStringLiteral("List index out of bounds (%1)").arg(index); }
 
 namespace {
 class StderrMessages final : public MessageService {

@@ -12,9 +12,10 @@ int main(int argc, char** argv) {
                            qEnvironmentVariableIsSet("WAYLAND_DISPLAY") ||
                            qEnvironmentVariableIsSet("QT_QPA_PLATFORM");
   if (!haveDisplay) {
-    std::fprintf(stderr,
-                 "Tevrin: нет графического дисплея (DISPLAY не задан).\n"
-                 "Tevrin: no graphical display (DISPLAY is not set); run it on a desktop or under xvfb-run.\n");
+    std::fprintf(
+        stderr,
+        "Tevrin: нет графического дисплея (DISPLAY не задан).\n"
+        "Tevrin: no graphical display (DISPLAY is not set); run it on a desktop or under xvfb-run.\n");
     return 1;
   }
   // The banner's web view shares its GL context with the window.

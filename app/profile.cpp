@@ -122,8 +122,8 @@ bool ValidKey(const QString& k) {
 
 }  // namespace
 
-QString GetPrivateProfileString(const QString& section, const QString& key,
-                                const QString& defaultValue, const QString& path) {
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                                const QString& path) {
   const QString wantedSection = TrimBlanks(section);
   const QString wantedKey = TrimBlanks(key);
   QFile file(path);
@@ -146,8 +146,8 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
   return defaultValue;
 }
 
-bool WritePrivateProfileString(const QString& section, const QString& key,
-                               const QString& value, const QString& path) {
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& path) {
   const QString sectionName = TrimBlanks(section);
   const QString keyName = TrimBlanks(key);
   if (!ValidSection(sectionName) || !ValidKey(keyName) || HasLineBreak(value)) return false;

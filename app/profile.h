@@ -23,8 +23,8 @@ namespace tevrin {
 
 // The value of `key` in `section`; `defaultValue` when the file, the section
 // or the key is missing or the file cannot be read.
-QString GetPrivateProfileString(const QString& section, const QString& key,
-                                const QString& defaultValue, const QString& path);
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                                const QString& path);
 
 // Sets `key` in `section` to `value`.
 // - An existing key (first match) has only the text after its '=' replaced;
@@ -40,8 +40,8 @@ QString GetPrivateProfileString(const QString& section, const QString& key,
 //   was. Returns false when the file cannot be read or written, and for
 //   names and values a line cannot hold: an empty or ']'-holding section, an
 //   empty key, a key with '=' or starting with '[', ';' or '#', any line break.
-bool WritePrivateProfileString(const QString& section, const QString& key,
-                               const QString& value, const QString& path);
+bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
+                               const QString& path);
 
 // Integer form of a profile value: an optionally signed decimal, or a
 // hexadecimal number after the prefix 0x, 0X or $ (up to 8 digits, taken as

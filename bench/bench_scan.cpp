@@ -71,12 +71,13 @@ int main(int argc, char** argv) {
 
     QElapsedTimer g;
     g.start();
-    GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, page.constData(),
-                                                   static_cast<size_t>(page.size()));
+    GumboOutput* output =
+        gumbo_parse_with_options(&kGumboDefaultOptions, page.constData(), static_cast<size_t>(page.size()));
     gumbo_destroy_output(&kGumboDefaultOptions, output);
     gumboBest = std::min(gumboBest, double(g.nsecsElapsed()));
   }
-  std::printf("page: %lld bytes, %d rows kept, served on loopback\n", static_cast<long long>(page.size()), rows);
+  std::printf("page: %lld bytes, %d rows kept, served on loopback\n", static_cast<long long>(page.size()),
+              rows);
   std::printf("scan to the sorted table: %8.1f ms\n", scanBest / 1e6);
   std::printf("gumbo_parse alone:        %8.1f ms\n", gumboBest / 1e6);
   std::printf("ratio:                    %8.2f (goal <= 2.00)\n", scanBest / gumboBest);

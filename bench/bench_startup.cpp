@@ -3,8 +3,8 @@
 //   bench_startup            runs both, five times each, prints medians
 //   bench_startup --child tevrin|bare   one measurement (used by the above)
 #include "app/gui/hints.h"
-#include "app/paths.h"
 #include "app/gui/mainform.h"
+#include "app/paths.h"
 #include "scan/gui/formloadurl.h"
 
 #include <QApplication>

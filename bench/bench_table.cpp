@@ -35,7 +35,7 @@ int main() {
     for (int i = 0; i < kRows; ++i) {
       ChannelRow row;
       row.subItems = {QString::number(i + 1), QStringLiteral("11804 V.DVB-S2"), names[i],
-                      QStringLiteral("rus"), QStringLiteral("H.264"), kFreeToAirText};
+                      QStringLiteral("rus"),  QStringLiteral("H.264"),          kFreeToAirText};
       row.setImage(kSubName, kImageTv);
       row.setImage(kSubCoding, kImageFree);
       model.appendRow(std::move(row));

@@ -30,21 +30,25 @@ std::vector<ChannelRow> MakeRows(int n) {
   rows.reserve(size_t(n));
   for (int i = 0; i < n; ++i) {
     ChannelRow row;
-    const QString pack = i % 3 == 0 ? QStringLiteral("NTV+") : (i % 3 == 1 ? QStringLiteral("Tricolor") : QString());
-    row.subItems = {QString::number(i + 1),
-                    QStringLiteral("%1.H.27500.DVB-S2.8PSK.3/4.%2.SID %3.").arg(10700 + i % 2000).arg(pack).arg(i),
-                    names[i % 4] + QStringLiteral(" ") + QString::number(i),
-                    QStringLiteral("rus eng"), QStringLiteral("MPEG-4"),
-                    i % 2 ? kFreeToAirText : QStringLiteral("DRE Crypt")};
+    const QString pack =
+        i % 3 == 0 ? QStringLiteral("NTV+") : (i % 3 == 1 ? QStringLiteral("Tricolor") : QString());
+    row.subItems = {
+        QString::number(i + 1),
+        QStringLiteral("%1.H.27500.DVB-S2.8PSK.3/4.%2.SID %3.").arg(10700 + i % 2000).arg(pack).arg(i),
+        names[i % 4] + QStringLiteral(" ") + QString::number(i),
+        QStringLiteral("rus eng"),
+        QStringLiteral("MPEG-4"),
+        i % 2 ? kFreeToAirText : QStringLiteral("DRE Crypt")};
     rows.push_back(std::move(row));
   }
   return rows;
 }
 
-double BestMs(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
+// The best of `runs` timings of `work`, each after an untimed `prepare`.
+double BestMs(int runs, const std::function<void()>& work, const std::function<void()>& prepare = {}) {
   double best = 1e18;
   for (int r = 0; r < runs; ++r) {
-    prepare();
+    if (prepare) prepare();
     QElapsedTimer t;
     t.start();
     work();
@@ -68,12 +72,13 @@ int main(int argc, char** argv) {
     const std::vector<ChannelRow> rows = MakeRows(n);
     const QDate today(2024, 2, 1);
 
-    Report("save", n, BestMs(runs, [] {}, [&] { WriteSavedTable(SavedTablePath(kSat), rows, today); }));
+    Report("save", n, BestMs(runs, [&] { WriteSavedTable(SavedTablePath(kSat), rows, today); }));
 
     ChannelTableModel table;
-    Report("stored view", n, BestMs(runs, [] {}, [&] { LoadStoredView(kSat, {}, table); }));
-    Report("stored view, NTV filter", n,
-           BestMs(runs, [] {}, [&] { LoadStoredView(kSat, PackageFilter{true, true, false}, table); }));
+    Report("stored view", n, BestMs(runs, [&] { LoadStoredView(kSat, {}, table); }));
+    Report("stored view, NTV filter", n, BestMs(runs, [&] {
+             LoadStoredView(kSat, PackageFilter{true, true, false}, table);
+           }));
 
     // The saved table against a scan in which every tenth channel was renamed.
     std::vector<SavedRecord> previous;
@@ -81,15 +86,15 @@ int main(int argc, char** argv) {
     std::vector<ChannelRow> scanned = rows;
     for (size_t i = 0; i < scanned.size(); i += 10) scanned[i].subItems[2] += QStringLiteral(" new");
     ComparisonResult result;
-    Report("comparison", n, BestMs(runs,
-                                   [&] {
-                                     table.clear();
-                                     for (const ChannelRow& r : scanned) table.appendRow(r);
-                                   },
-                                   [&] { result = CompareWithPrevious(table, previous); }));
+    const auto compare = [&] { result = CompareWithPrevious(table, previous); };
+    const auto loadScan = [&] {
+      table.clear();
+      for (const ChannelRow& r : scanned) table.appendRow(r);
+    };
+    Report("comparison", n, BestMs(runs, compare, loadScan));
     if (result.changes != 2 * ((n + 9) / 10)) std::printf("unexpected change count %d\n", result.changes);
 
-    Report("export", n, BestMs(runs, [] {}, [&] { ExportTable(table.rows(), BesideExe("exsport.csv")); }));
+    Report("export", n, BestMs(runs, [&] { ExportTable(table.rows(), BesideExe("exsport.csv")); }));
   }
   SetExeDirOverride(QString());
   return 0;

@@ -77,7 +77,8 @@ struct GumboDeleter {
       return;
     }
     const quint64 wanted = quint64(16) * 1024 * 1024 + quint64(*depth) * kStackBytesPerLevel;
-    std::unique_ptr<QThread> thread(QThread::create([this, output] { gumbo_destroy_output(options, output); }));
+    std::unique_ptr<QThread> thread(
+        QThread::create([this, output] { gumbo_destroy_output(options, output); }));
     thread->setStackSize(static_cast<uint>(std::min<quint64>(wanted, quint64(3584) * 1024 * 1024)));
     thread->start();
     thread->wait();
@@ -149,8 +150,7 @@ ChannelRow MakeRow(const WorkingValues& v, int number) {
                        ? CleanCellText(v.transponder.mid(kTransponderPrefix))
                        : QString())
                // The page is decoded once, correctly, so the name is taken as it is.
-               << v.name << v.audio << v.video
-               << (freeToAir ? kFreeToAirText : CleanCellText(v.encryption));
+               << v.name << v.audio << v.video << (freeToAir ? kFreeToAirText : CleanCellText(v.encryption));
   row.setImage(kSubName, kImageTv);
   row.setImage(kSubCoding, freeToAir ? kImageFree : kImagePaid);
   return row;
@@ -165,10 +165,8 @@ QString CleanCellText(const QString& text) {
   QString out;
   out.reserve(text.size());
   for (const QChar c : text) {
-    if (c == u'\r')
-      out.append(u'.');
-    else if (c != u'\n')
-      out.append(c);
+    if (c == u'\r') out.append(u'.');
+    else if (c != u'\n') out.append(c);
   }
   return out;
 }
@@ -192,7 +190,7 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
   const QByteArray utf8 = pageText.toUtf8();
   GumboOptions options = kGumboDefaultOptions;
   options.max_errors = 0;  // the parse errors are of no use here and cost time
-  size_t depth = 0;  // measured by the walk below, used when the tree is freed
+  size_t depth = 0;        // measured by the walk below, used when the tree is freed
   std::unique_ptr<GumboOutput, GumboDeleter> output(
       gumbo_parse_with_options(&options, utf8.constData(), static_cast<size_t>(utf8.size())),
       GumboDeleter{&options, &depth});

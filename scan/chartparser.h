@@ -15,9 +15,9 @@ class ChartParserHost {
   virtual bool isTicked(Language language) = 0;  // read at the moment each window is tested
   virtual QString otherLanguageText() = 0;       // the text of EditOther
   virtual void setProgressMaximum(int maximum) { Q_UNUSED(maximum); }  // position reset to 0
-  virtual void stepProgress() {}   // +1 per TR
-  virtual void enableSave() {}     // after every appended row
-  virtual void processEvents() {}  // after every TR
+  virtual void stepProgress() {}                                       // +1 per TR
+  virtual void enableSave() {}                                         // after every appended row
+  virtual void processEvents() {}                                      // after every TR
 };
 
 // Cell text without line breaks: CR becomes ".", LF is dropped.

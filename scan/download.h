@@ -10,7 +10,7 @@ namespace tevrin {
 class IBindStatusCallback {
  public:
   virtual ~IBindStatusCallback() = default;
-  virtual void OnStartBinding() = 0;                  // the transfer has begun (first response headers arrived)
+  virtual void OnStartBinding() = 0;  // the transfer has begun (first response headers arrived)
   virtual void GetPriority() {}
   virtual void OnLowResource() {}
   virtual void OnProgress(qint64 bytesReceived) = 0;  // body bytes stored so far; never decreases

@@ -8,11 +8,11 @@ namespace {
 // How the default style sheet displays an element, reduced to what changes
 // the rendered text.
 enum class Display {
-  None,      // no box: contributes nothing
-  Inline,    // text flows through it
-  Block,     // on lines of its own
-  Paragraph, // a block with a blank line before and after
-  Table,     // block-level; its rows are separated by line breaks
+  None,       // no box: contributes nothing
+  Inline,     // text flows through it
+  Block,      // on lines of its own
+  Paragraph,  // a block with a blank line before and after
+  Table,      // block-level; its rows are separated by line breaks
   RowGroup,
   Row,
   Cell,
@@ -35,47 +35,95 @@ Display DisplayOf(const GumboNode* node) {
   if (e.tag_namespace != GUMBO_NAMESPACE_HTML) return Display::Inline;
   if (HasAttribute(e, "hidden")) return Display::None;
   switch (e.tag) {
-    case GUMBO_TAG_HEAD: case GUMBO_TAG_TITLE: case GUMBO_TAG_BASE: case GUMBO_TAG_LINK:
-    case GUMBO_TAG_META: case GUMBO_TAG_STYLE: case GUMBO_TAG_SCRIPT: case GUMBO_TAG_TEMPLATE:
-    case GUMBO_TAG_AREA: case GUMBO_TAG_DATALIST: case GUMBO_TAG_PARAM: case GUMBO_TAG_RP:
-    case GUMBO_TAG_SOURCE: case GUMBO_TAG_TRACK: case GUMBO_TAG_BASEFONT:
-    case GUMBO_TAG_NOEMBED: case GUMBO_TAG_NOFRAMES: case GUMBO_TAG_COL: case GUMBO_TAG_COLGROUP:
+    case GUMBO_TAG_HEAD:
+    case GUMBO_TAG_TITLE:
+    case GUMBO_TAG_BASE:
+    case GUMBO_TAG_LINK:
+    case GUMBO_TAG_META:
+    case GUMBO_TAG_STYLE:
+    case GUMBO_TAG_SCRIPT:
+    case GUMBO_TAG_TEMPLATE:
+    case GUMBO_TAG_AREA:
+    case GUMBO_TAG_DATALIST:
+    case GUMBO_TAG_PARAM:
+    case GUMBO_TAG_RP:
+    case GUMBO_TAG_SOURCE:
+    case GUMBO_TAG_TRACK:
+    case GUMBO_TAG_BASEFONT:
+    case GUMBO_TAG_NOEMBED:
+    case GUMBO_TAG_NOFRAMES:
+    case GUMBO_TAG_COL:
+    case GUMBO_TAG_COLGROUP:
     // A browser with scripting on does not render noscript.
-    case GUMBO_TAG_NOSCRIPT:
-      return Display::None;
-    case GUMBO_TAG_INPUT:
-      return AttributeIs(e, "type", "hidden") ? Display::None : Display::Replaced;
-    case GUMBO_TAG_BR:
-      return Display::Break;
-    case GUMBO_TAG_P:
-      return Display::Paragraph;
-    case GUMBO_TAG_HTML: case GUMBO_TAG_BODY: case GUMBO_TAG_ADDRESS: case GUMBO_TAG_BLOCKQUOTE:
-    case GUMBO_TAG_CENTER: case GUMBO_TAG_DIV: case GUMBO_TAG_FIGURE: case GUMBO_TAG_FIGCAPTION:
-    case GUMBO_TAG_FOOTER: case GUMBO_TAG_FORM: case GUMBO_TAG_HEADER: case GUMBO_TAG_HR:
-    case GUMBO_TAG_LEGEND: case GUMBO_TAG_LISTING: case GUMBO_TAG_MAIN: case GUMBO_TAG_PLAINTEXT:
-    case GUMBO_TAG_PRE: case GUMBO_TAG_XMP: case GUMBO_TAG_DETAILS: case GUMBO_TAG_SUMMARY:
-    case GUMBO_TAG_ARTICLE: case GUMBO_TAG_ASIDE: case GUMBO_TAG_H1: case GUMBO_TAG_H2:
-    case GUMBO_TAG_H3: case GUMBO_TAG_H4: case GUMBO_TAG_H5: case GUMBO_TAG_H6:
-    case GUMBO_TAG_HGROUP: case GUMBO_TAG_NAV: case GUMBO_TAG_SECTION: case GUMBO_TAG_DIR:
-    case GUMBO_TAG_DD: case GUMBO_TAG_DL: case GUMBO_TAG_DT: case GUMBO_TAG_MENU:
-    case GUMBO_TAG_OL: case GUMBO_TAG_UL: case GUMBO_TAG_LI: case GUMBO_TAG_FIELDSET:
-    case GUMBO_TAG_FRAMESET: case GUMBO_TAG_FRAME: case GUMBO_TAG_CAPTION:
-      return Display::Block;
-    case GUMBO_TAG_TABLE:
-      return Display::Table;
-    case GUMBO_TAG_THEAD: case GUMBO_TAG_TBODY: case GUMBO_TAG_TFOOT:
-      return Display::RowGroup;
-    case GUMBO_TAG_TR:
-      return Display::Row;
-    case GUMBO_TAG_TD: case GUMBO_TAG_TH:
-      return Display::Cell;
-    case GUMBO_TAG_IMG: case GUMBO_TAG_IMAGE: case GUMBO_TAG_IFRAME: case GUMBO_TAG_EMBED:
-    case GUMBO_TAG_OBJECT: case GUMBO_TAG_VIDEO: case GUMBO_TAG_AUDIO: case GUMBO_TAG_CANVAS:
-    case GUMBO_TAG_TEXTAREA: case GUMBO_TAG_SELECT: case GUMBO_TAG_KEYGEN:
-    case GUMBO_TAG_PROGRESS: case GUMBO_TAG_METER: case GUMBO_TAG_APPLET:
-      return Display::Replaced;
-    default:
-      return Display::Inline;
+    case GUMBO_TAG_NOSCRIPT: return Display::None;
+    case GUMBO_TAG_INPUT: return AttributeIs(e, "type", "hidden") ? Display::None : Display::Replaced;
+    case GUMBO_TAG_BR: return Display::Break;
+    case GUMBO_TAG_P: return Display::Paragraph;
+    case GUMBO_TAG_HTML:
+    case GUMBO_TAG_BODY:
+    case GUMBO_TAG_ADDRESS:
+    case GUMBO_TAG_BLOCKQUOTE:
+    case GUMBO_TAG_CENTER:
+    case GUMBO_TAG_DIV:
+    case GUMBO_TAG_FIGURE:
+    case GUMBO_TAG_FIGCAPTION:
+    case GUMBO_TAG_FOOTER:
+    case GUMBO_TAG_FORM:
+    case GUMBO_TAG_HEADER:
+    case GUMBO_TAG_HR:
+    case GUMBO_TAG_LEGEND:
+    case GUMBO_TAG_LISTING:
+    case GUMBO_TAG_MAIN:
+    case GUMBO_TAG_PLAINTEXT:
+    case GUMBO_TAG_PRE:
+    case GUMBO_TAG_XMP:
+    case GUMBO_TAG_DETAILS:
+    case GUMBO_TAG_SUMMARY:
+    case GUMBO_TAG_ARTICLE:
+    case GUMBO_TAG_ASIDE:
+    case GUMBO_TAG_H1:
+    case GUMBO_TAG_H2:
+    case GUMBO_TAG_H3:
+    case GUMBO_TAG_H4:
+    case GUMBO_TAG_H5:
+    case GUMBO_TAG_H6:
+    case GUMBO_TAG_HGROUP:
+    case GUMBO_TAG_NAV:
+    case GUMBO_TAG_SECTION:
+    case GUMBO_TAG_DIR:
+    case GUMBO_TAG_DD:
+    case GUMBO_TAG_DL:
+    case GUMBO_TAG_DT:
+    case GUMBO_TAG_MENU:
+    case GUMBO_TAG_OL:
+    case GUMBO_TAG_UL:
+    case GUMBO_TAG_LI:
+    case GUMBO_TAG_FIELDSET:
+    case GUMBO_TAG_FRAMESET:
+    case GUMBO_TAG_FRAME:
+    case GUMBO_TAG_CAPTION: return Display::Block;
+    case GUMBO_TAG_TABLE: return Display::Table;
+    case GUMBO_TAG_THEAD:
+    case GUMBO_TAG_TBODY:
+    case GUMBO_TAG_TFOOT: return Display::RowGroup;
+    case GUMBO_TAG_TR: return Display::Row;
+    case GUMBO_TAG_TD:
+    case GUMBO_TAG_TH: return Display::Cell;
+    case GUMBO_TAG_IMG:
+    case GUMBO_TAG_IMAGE:
+    case GUMBO_TAG_IFRAME:
+    case GUMBO_TAG_EMBED:
+    case GUMBO_TAG_OBJECT:
+    case GUMBO_TAG_VIDEO:
+    case GUMBO_TAG_AUDIO:
+    case GUMBO_TAG_CANVAS:
+    case GUMBO_TAG_TEXTAREA:
+    case GUMBO_TAG_SELECT:
+    case GUMBO_TAG_KEYGEN:
+    case GUMBO_TAG_PROGRESS:
+    case GUMBO_TAG_METER:
+    case GUMBO_TAG_APPLET: return Display::Replaced;
+    default: return Display::Inline;
   }
 }
 
@@ -171,10 +219,8 @@ class TextBuilder {
     for (qsizetype i = 0; i < n;) {
       const char16_t c = view[i].unicode();
       if (isBreakOrSpace(c)) {
-        if (preserve)
-          forcedBreak();
-        else if (lineHasContent_)
-          pendingSpace_ = true;
+        if (preserve) forcedBreak();
+        else if (lineHasContent_) pendingSpace_ = true;
         ++i;
         continue;
       }
@@ -238,7 +284,8 @@ class TextBuilder {
 
 void Enter(TextBuilder& b, Display d) {
   switch (d) {
-    case Display::Block: case Display::Table:
+    case Display::Block:
+    case Display::Table:
       b.lineBoundary();
       b.requireBreaks(1);
       break;
@@ -246,17 +293,17 @@ void Enter(TextBuilder& b, Display d) {
       b.lineBoundary();
       b.requireBreaks(2);
       break;
-    case Display::Row: case Display::Cell: case Display::RowGroup:
-      b.lineBoundary();
-      break;
-    default:
-      break;
+    case Display::Row:
+    case Display::Cell:
+    case Display::RowGroup: b.lineBoundary(); break;
+    default: break;
   }
 }
 
 void Leave(TextBuilder& b, Display d, const GumboNode* node) {
   switch (d) {
-    case Display::Block: case Display::Table:
+    case Display::Block:
+    case Display::Table:
       b.lineBoundary();
       b.requireBreaks(1);
       break;
@@ -272,11 +319,8 @@ void Leave(TextBuilder& b, Display d, const GumboNode* node) {
       b.lineBoundary();
       if (HasLaterRow(node)) b.forcedBreak();
       break;
-    case Display::RowGroup:
-      b.lineBoundary();
-      break;
-    default:
-      break;
+    case Display::RowGroup: b.lineBoundary(); break;
+    default: break;
   }
 }
 
@@ -330,7 +374,9 @@ QString DescendantText(const GumboNode* node) {
     }
     const GumboNode* child = ChildAt(kids, next++);
     switch (child->type) {
-      case GUMBO_NODE_TEXT: case GUMBO_NODE_WHITESPACE: case GUMBO_NODE_CDATA: {
+      case GUMBO_NODE_TEXT:
+      case GUMBO_NODE_WHITESPACE:
+      case GUMBO_NODE_CDATA: {
         const QString s = QString::fromUtf8(child->v.text.text);
         for (const QChar c : s) {
           if (c == u'\n') out.append(u'\r');
@@ -338,11 +384,8 @@ QString DescendantText(const GumboNode* node) {
         }
         break;
       }
-      case GUMBO_NODE_ELEMENT:
-        stack.emplace_back(child, 0);
-        break;
-      default:
-        break;
+      case GUMBO_NODE_ELEMENT: stack.emplace_back(child, 0); break;
+      default: break;
     }
   }
   return out;
@@ -369,10 +412,13 @@ QString InnerText(const GumboNode* element) {
     const GumboNode* child = ChildAt(kids, frame.next++);
     if (frame.only && child != frame.only) continue;
     switch (child->type) {
-      case GUMBO_NODE_TEXT: case GUMBO_NODE_WHITESPACE: case GUMBO_NODE_CDATA: {
+      case GUMBO_NODE_TEXT:
+      case GUMBO_NODE_WHITESPACE:
+      case GUMBO_NODE_CDATA: {
         // White space between the boxes of a table is not rendered.
         const Display parent = stack.size() > 1 ? frame.display : DisplayOf(frame.node);
-        const bool tableBox = parent == Display::Table || parent == Display::RowGroup || parent == Display::Row;
+        const bool tableBox =
+            parent == Display::Table || parent == Display::RowGroup || parent == Display::Row;
         if (tableBox && IsWhiteSpaceOnly(child->v.text.text)) break;
         builder.text(child->v.text.text, preserveDepth > 0);
         break;
@@ -394,8 +440,7 @@ QString InnerText(const GumboNode* element) {
         stack.push_back({child, 0, d, preserves, OnlyRenderedChild(child, d)});  // invalidates frame
         break;
       }
-      default:
-        break;  // comments, and templates whose contents are not rendered
+      default: break;  // comments, and templates whose contents are not rendered
     }
   }
   return builder.take();

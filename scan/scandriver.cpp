@@ -31,8 +31,8 @@ constexpr int kTransponderColumn = 2;
 }  // namespace
 
 bool AnyLanguageTicked(ChartParserHost& host) {
-  return host.isTicked(Language::Rus) || host.isTicked(Language::Ukr) ||
-         host.isTicked(Language::Bel) || host.isTicked(Language::Other);
+  return host.isTicked(Language::Rus) || host.isTicked(Language::Ukr) || host.isTicked(Language::Bel) ||
+         host.isTicked(Language::Other);
 }
 
 ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& host,

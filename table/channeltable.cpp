@@ -128,8 +128,8 @@ void ChannelTableModel::renumber() {
 
 int ChannelTableModel::appendHandRow() {
   ChannelRow row;
-  row.subItems = {QString::number(count() + 1), QStringLiteral("Тр.новый"),
-                  QStringLiteral("Им.новый"), QStringLiteral("---")};
+  row.subItems = {QString::number(count() + 1), QStringLiteral("Тр.новый"), QStringLiteral("Им.новый"),
+                  QStringLiteral("---")};
   return appendRow(std::move(row));
 }
 
@@ -137,9 +137,7 @@ void ChannelTableModel::setImageProvider(std::function<QVariant(int)> provider) 
   imageProvider_ = std::move(provider);
 }
 
-int ChannelTableModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : count();
-}
+int ChannelTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count(); }
 
 int ChannelTableModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kColumnCount;
@@ -151,24 +149,23 @@ QVariant ChannelTableModel::data(const QModelIndex& index, int role) const {
   const ChannelRow& r = rows_[static_cast<size_t>(index.row())];
   const int sub = index.column() - 1;
   switch (role) {
-    case Qt::DisplayRole:
-      return index.column() == 0 ? r.mark : r.subItem(sub);
+    case Qt::DisplayRole: return index.column() == 0 ? r.mark : r.subItem(sub);
     case Qt::DecorationRole:
       if (index.column() == 0 || !imageProvider_ || r.image(sub) == kNoImage) return {};
       return imageProvider_(r.image(sub));
     case Qt::TextAlignmentRole:
       return index.column() == 1 ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
                                  : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
-    default:
-      return {};
+    default: return {};
   }
 }
 
 QString ChannelTableModel::columnCaption(int column) {
   static const QString captions[kColumnCount] = {
-      QStringLiteral("###"),   QStringLiteral("№"),     QStringLiteral("Транспондер"),
-      QStringLiteral("Наименование канала"), QStringLiteral("Аудио"), QStringLiteral("Video"),
-      QStringLiteral("Кодировка"), QStringLiteral("Примечание")};
+      QStringLiteral("###"),         QStringLiteral("№"),
+      QStringLiteral("Транспондер"), QStringLiteral("Наименование канала"),
+      QStringLiteral("Аудио"),       QStringLiteral("Video"),
+      QStringLiteral("Кодировка"),   QStringLiteral("Примечание")};
   return column >= 0 && column < kColumnCount ? captions[column] : QString();
 }
 

@@ -14,8 +14,13 @@ enum CellImage : int { kNoImage = -1, kImageTv = 0, kImageFree = 1, kImagePaid =
 
 // Sub-item k of a row shows in column k + 1; column 0 ("###") holds the mark.
 enum SubItem : int {
-  kSubNumber = 0, kSubTransponder = 1, kSubName = 2, kSubAudio = 3,
-  kSubVideo = 4, kSubCoding = 5, kSubNote = 6
+  kSubNumber = 0,
+  kSubTransponder = 1,
+  kSubName = 2,
+  kSubAudio = 3,
+  kSubVideo = 4,
+  kSubCoding = 5,
+  kSubNote = 6
 };
 
 inline const QString kMarkNew = QStringLiteral("+");

@@ -40,8 +40,13 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
     currentKeys.insert(key);
     ChannelRow gone;
     gone.mark = kMarkGone;
-    gone.subItems = {QString::number(current.count() + 1), r.transponder, r.channelName,
-                     r.audio, r.video, r.coding, kNoteGone};
+    gone.subItems = {QString::number(current.count() + 1),
+                     r.transponder,
+                     r.channelName,
+                     r.audio,
+                     r.video,
+                     r.coding,
+                     kNoteGone};
     current.appendRow(std::move(gone));
     ++result.changes;
   }
@@ -51,7 +56,8 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
 QString ComparisonSummaryText(const ComparisonResult& result) {
   const QString dateLine = QStringLiteral("(сравнивался с датой: ") + result.date + QStringLiteral("г.)");
   if (result.changes == 0)
-    return QStringLiteral("Сравнение завершено.\r") + dateLine + QStringLiteral("\r\rИзменений не обнаружено.");
+    return QStringLiteral("Сравнение завершено.\r") + dateLine +
+           QStringLiteral("\r\rИзменений не обнаружено.");
   return QStringLiteral("Сравнение завершено\r") + dateLine + QStringLiteral("\r\rНайдено ") +
          QString::number(result.changes) + QStringLiteral(" новых записей.");
 }

@@ -25,9 +25,9 @@ QByteArray ExportLine(const ChannelRow& row) {
   const QStringList p = TransponderPieces(row.subItem(kSubTransponder));
   auto piece = [&p](int k) { return k < p.size() ? p[k] : QString(); };
   const QChar sep = u';';
-  const QString line = piece(0) + piece(1) + piece(2) + sep + piece(3) + piece(4) + sep + piece(8) +
-                       sep + row.subItem(kSubName) + sep + row.subItem(kSubCoding) + sep +
-                       row.subItem(kSubAudio) + sep + row.subItem(kSubVideo);
+  const QString line = piece(0) + piece(1) + piece(2) + sep + piece(3) + piece(4) + sep + piece(8) + sep +
+                       row.subItem(kSubName) + sep + row.subItem(kSubCoding) + sep + row.subItem(kSubAudio) +
+                       sep + row.subItem(kSubVideo);
   QByteArray bytes = line.toUtf8();
   bytes.append("\r\n");
   return bytes;

@@ -53,7 +53,7 @@ SavedRecord DecodeRecord(const unsigned char* bytes) {
 
 SavedRecord RecordFromRow(const ChannelRow& row, const QString& saveDate) {
   // A row added by hand has no video and encryption texts: they are saved empty.
-  return SavedRecord{row.subItem(kSubTransponder), row.subItem(kSubName), row.subItem(kSubAudio),
+  return SavedRecord{row.subItem(kSubTransponder), row.subItem(kSubName),   row.subItem(kSubAudio),
                      row.subItem(kSubVideo),       row.subItem(kSubCoding), saveDate};
 }
 

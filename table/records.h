@@ -37,7 +37,6 @@ struct SavedRecord {
   bool operator==(const SavedRecord&) const = default;
 };
 
-
 TChannelRec EncodeRecord(const SavedRecord& record);
 // A length byte above the field's maximum (a damaged file) is cut at the
 // field's end so no character is taken from the next field.

@@ -27,8 +27,12 @@ bool PassesPackageFilter(const QString& transponder, const PackageFilter& filter
 
 ChannelRow StoredViewRow(const SavedRecord& record, int number) {
   ChannelRow row;
-  row.subItems = {QString::number(number), record.transponder, record.channelName,
-                  record.audio, record.video, record.coding};
+  row.subItems = {QString::number(number),
+                  record.transponder,
+                  record.channelName,
+                  record.audio,
+                  record.video,
+                  record.coding};
   row.setImage(kSubName, kImageTv);
   row.setImage(kSubCoding, record.coding == kFreeToAirText ? kImageFree : kImagePaid);
   return row;

@@ -33,7 +33,8 @@ bool SaveTableAction(const QString& groupCaption, const ChannelTableModel& table
   return true;
 }
 
-void CompareAction(const QString& groupCaption, ChannelTableModel& table, std::vector<SavedRecord>& previous) {
+void CompareAction(const QString& groupCaption, ChannelTableModel& table,
+                   std::vector<SavedRecord>& previous) {
   if (groupCaption.isEmpty()) {
     Messages().information(kNoScanText);
     return;

@@ -7,8 +7,8 @@
 #include <QFile>
 #include <QString>
 
-#include <csignal>
 #include <sys/resource.h>
+#include <csignal>
 
 namespace tevrin::test {
 

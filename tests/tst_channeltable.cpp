@@ -31,7 +31,8 @@ class TstChannelTable : public QObject {
     QCOMPARE(Column(m, kSubNumber), QStringList({"1", "2", "3", "4"}));
 
     ChannelTableModel c;
-    for (const char* n : {"А", "Ё", "я", "ё", "9", "10", "eng", "Rus"}) c.appendRow(Named(QString::fromUtf8(n)));
+    for (const char* n : {"А", "Ё", "я", "ё", "9", "10", "eng", "Rus"})
+      c.appendRow(Named(QString::fromUtf8(n)));
     c.sortByColumn(3);
     QCOMPARE(Column(c, kSubName), QStringList({"10", "9", "Rus", "eng", "Ё", "А", "я", "ё"}));
   }
@@ -88,7 +89,8 @@ class TstChannelTable : public QObject {
   void extraSubItemsKeptButNotShown() {
     ChannelTableModel m;
     ChannelRow r = Named("a");
-    r.subItems << "Появился" << "Появился";
+    r.subItems << "Появился"
+               << "Появился";
     m.appendRow(r);
     QCOMPARE(m.row(0).subItems.size(), 8);
     QCOMPARE(m.columnCount(), 8);

@@ -2,8 +2,8 @@
 
 #include "scan/catalogue.h"
 #include "scan/pagetext.h"
-#include "table/channeltable.h"
 #include "support/testsupport.h"
+#include "table/channeltable.h"
 #include "tools/gencharts/chartgen.h"
 
 #include <QCoreApplication>
@@ -78,8 +78,9 @@ QStringList Accepted(const QString& page, Host host) {
 }
 
 QString ChannelRowHtml(const QString& name, const QString& audio, const QString& kind = "TV") {
-  return QStringLiteral("<tr><td></td><td>1</td><td>%1</td><td>%2</td><td>FTA</td><td>1</td>"
-                        "<td>2</td><td>3</td><td>MPEG-2</td><td>%3</td><td>d</td></tr>\n")
+  return QStringLiteral(
+             "<tr><td></td><td>1</td><td>%1</td><td>%2</td><td>FTA</td><td>1</td>"
+             "<td>2</td><td>3</td><td>MPEG-2</td><td>%3</td><td>d</td></tr>\n")
       .arg(name, kind, audio);
 }
 
@@ -104,6 +105,7 @@ class TstChartParser : public QObject {
     QTest::addColumn<QString>("ticks");  // letters r u b o
     QTest::addColumn<QString>("other");
     QTest::addColumn<bool>("wanted");
+    // clang-format off
     QTest::newRow("rus") << "rus" << "r" << "" << true;
     QTest::newRow("RUS") << "RUS" << "r" << "" << false;
     QTest::newRow("Rus") << "Rus" << "rubo" << "eng" << false;
@@ -120,6 +122,7 @@ class TstChartParser : public QObject {
     QTest::newRow("other unticked") << "eng" << "rub" << "eng" << false;
     QTest::newRow("other is exact") << "ENG" << "o" << "eng" << false;
     QTest::newRow("last window") << "xxxbel" << "b" << "" << true;
+    // clang-format on
   }
   void languageWindows() {
     QFETCH(QString, audio);
@@ -160,13 +163,12 @@ class TstChartParser : public QObject {
     QVERIFY(ParseChartPage(Chart("kinds.html"), m, h));
     QCOMPARE(Column(m, kSubName), QStringList({"Lower r", "R with space", "R nbsp", "Lower fta",
                                                "Two systems", "Spaced FTA", "Bold FTA"}));
-    QCOMPARE(Column(m, kSubCoding),
-             QStringList({kFreeToAirText, kFreeToAirText, kFreeToAirText, "fta", "Viaccess.Irdeto",
-                          kFreeToAirText, kFreeToAirText}));
+    QCOMPARE(Column(m, kSubCoding), QStringList({kFreeToAirText, kFreeToAirText, kFreeToAirText, "fta",
+                                                 "Viaccess.Irdeto", kFreeToAirText, kFreeToAirText}));
     QList<int> codingImages;
     for (const ChannelRow& r : m.rows()) codingImages << r.image(kSubCoding);
-    QCOMPARE(codingImages, QList<int>({kImageFree, kImageFree, kImageFree, kImagePaid, kImagePaid,
-                                       kImageFree, kImageFree}));
+    QCOMPARE(codingImages, QList<int>({kImageFree, kImageFree, kImageFree, kImagePaid, kImagePaid, kImageFree,
+                                       kImageFree}));
     // The video cell is taken as read, line break and all.
     QCOMPARE(m.row(6).subItem(kSubVideo), QStringLiteral("MPEG-2\r\nHD"));
   }
@@ -216,9 +218,9 @@ class TstChartParser : public QObject {
 
   void tenCellRowAddsNothing() {
     // The ten-cell row follows an accepted channel; it must not repeat it.
-    const QString page =
-        Page(ChannelRowHtml("Only", "rus") +
-             "<tr><td>1</td><td>2</td><td>3</td><td>4</td><td>5</td><td>6</td><td>7</td><td>8</td><td>9</td><td>rus</td></tr>\n");
+    const QString page = Page(
+        ChannelRowHtml("Only", "rus") +
+        "<tr><td>1</td><td>2</td><td>3</td><td>4</td><td>5</td><td>6</td><td>7</td><td>8</td><td>9</td><td>rus</td></tr>\n");
     ChannelTableModel m;
     Host h = RusOnly();
     QVERIFY(ParseChartPage(page, m, h));
@@ -255,7 +257,8 @@ class TstChartParser : public QObject {
     } pumping;
     pumping.rus = true;
     QObject context;
-    QMetaObject::invokeMethod(&context, [&pumping] { pumping.rus = false; }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &context, [&pumping] { pumping.rus = false; }, Qt::QueuedConnection);
     ChannelTableModel m;
     QVERIFY(ParseChartPage(page, m, pumping));
     QCOMPARE(Column(m, kSubName), QStringList({"One"}));
@@ -266,8 +269,8 @@ class TstChartParser : public QObject {
     Host h = RusOnly();
     QVERIFY(ParseChartPage(Chart("sloppy.html"), m, h));
     QCOMPARE(Column(m, kSubName),
-             QStringList({"Fox Life & Style", QStringLiteral("Русь <HD>"),
-                          "Inner\r\nleft\tright\r\ntail", "Hidden part", "Spaced out name"}));
+             QStringList({"Fox Life & Style", QStringLiteral("Русь <HD>"), "Inner\r\nleft\tright\r\ntail",
+                          "Hidden part", "Spaced out name"}));
     QCOMPARE(Column(m, kSubTransponder), QStringList(5, "11034 V.DVB-S2.SR 27500"));
     QCOMPARE(m.row(0).subItem(kSubAudio), QStringLiteral("eng\u00a0rus"));
     QCOMPARE(m.row(3).subItem(kSubAudio), QStringLiteral("rus"));

@@ -17,7 +17,8 @@ using namespace tevrin;
 
 namespace {
 
-const QByteArray kChart13 = "<html><body><table><tr><td>Hot Bird — Первый канал</td></tr></table></body></html>\n";
+const QByteArray kChart13 =
+    "<html><body><table><tr><td>Hot Bird — Первый канал</td></tr></table></body></html>\n";
 const QByteArray kChart356 = "<html><body><p>Amos</p></body></html>\n";
 const QByteArray kBanner = "<html><body>реклама</body></html>\n";
 const QByteArray kIndex = "<html><body>start</body></html>\n";
@@ -120,7 +121,8 @@ class TstChartServer : public QObject {
     QSignalSpy finished(reply, &QNetworkReply::finished);
     QVERIFY(finished.wait(10000));
     QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
-    QCOMPARE(reply->header(QNetworkRequest::ContentTypeHeader).toString(), QString("text/html; charset=utf-8"));
+    QCOMPARE(reply->header(QNetworkRequest::ContentTypeHeader).toString(),
+             QString("text/html; charset=utf-8"));
     QCOMPARE(reply->readAll(), kChart13);
     delete reply;
   }

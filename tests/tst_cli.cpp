@@ -96,7 +96,9 @@ class TstCli : public QObject {
     return r;
   }
 
-  static QStringList Lines(const QByteArray& out) { return QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts); }
+  static QStringList Lines(const QByteArray& out) {
+    return QString::fromUtf8(out).split('\n', Qt::SkipEmptyParts);
+  }
 
  private slots:
   void initTestCase() {
@@ -134,7 +136,8 @@ class TstCli : public QObject {
     r = run({"scan", kHotBird, "--lang", "ukr,rus,deu", "--base", base.path()});
     QCOMPARE(r.exitCode, 0);
     QStringList names;
-    for (const QString& line : Lines(r.out)) names << line.section('\t', 1, 1) + " " + line.section('\t', 3, 3);
+    for (const QString& line : Lines(r.out))
+      names << line.section('\t', 1, 1) + " " + line.section('\t', 3, 3);
     QCOMPARE(names, QStringList({"1 НТВ Мир", "2 Євроспорт", "3 ZDF", "4 Первый канал"}));
   }
 
@@ -240,7 +243,8 @@ class TstCli : public QObject {
       const Run r = run(QStringList{"show", "5", "--base", base.path()} + flags);
       QStringList out;
       if (r.exitCode != 0 || !r.errLines.isEmpty()) return QStringList{"failed"};
-      for (const QString& line : Lines(r.out)) out << line.section('\t', 1, 1) + " " + line.section('\t', 3, 3);
+      for (const QString& line : Lines(r.out))
+        out << line.section('\t', 1, 1) + " " + line.section('\t', 3, 3);
       return out;
     };
     QCOMPARE(shown({}), QStringList({"1 Канал НТВ", "2 Канал Три", "3 Прочий"}));
@@ -262,7 +266,8 @@ class TstCli : public QObject {
     QTest::newRow("prompt index") << QStringList{"scan", "0", "--lang", "rus"} << false << QString();
     QTest::newRow("no language") << QStringList{"scan", "5"} << false << kNoLanguageText;
     QTest::newRow("two other codes") << QStringList{"scan", "5", "--lang", "deu,fra"} << false << QString();
-    QTest::newRow("unknown option") << QStringList{"scan", "5", "--lang", "rus", "--bogus"} << false << QString();
+    QTest::newRow("unknown option") << QStringList{"scan", "5", "--lang", "rus", "--bogus"} << false
+                                    << QString();
     QTest::newRow("closed port") << QStringList{"scan", "5", "--lang", "rus"} << true
                                  << kDownloadErrorText.simplified();
   }

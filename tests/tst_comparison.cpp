@@ -1,7 +1,7 @@
+#include "support/testsupport.h"
 #include "table/comparison.h"
 #include "table/records.h"
 #include "tables_testutil.h"
-#include "support/testsupport.h"
 
 #include <QTest>
 
@@ -70,8 +70,10 @@ void TestComparison::goneRowsCarryTheSavedTextsAndTheirOwnNumber() {
   ChannelTableModel table;
   Fill(table, {ScanRow(7, "T1", "kept"), ScanRow(9, "T1", "kept2")});
   const std::vector<SavedRecord> previous = {
-      Saved("T0", "first gone"), {"T1", "kept", "rus", "MPEG-4", "Conax", "02.02.2024"},
-      {"T2", "second gone", "ukr", "MPEG-2", "идет открыто", "03.02.2024"}, Saved("T1", "kept2", "04.02.2024")};
+      Saved("T0", "first gone"),
+      {"T1", "kept", "rus", "MPEG-4", "Conax", "02.02.2024"},
+      {"T2", "second gone", "ukr", "MPEG-2", "идет открыто", "03.02.2024"},
+      Saved("T1", "kept2", "04.02.2024")};
   const ComparisonResult result = CompareWithPrevious(table, previous);
   QCOMPARE(result.changes, 2);
   QCOMPARE(result.date, QStringLiteral("04.02.2024"));  // the last record's date
@@ -137,9 +139,11 @@ void TestComparison::comparingTwiceAndAfterSavingGoneRows() {
 
 void TestComparison::summaryTexts() {
   QCOMPARE(ComparisonSummaryText({0, "01.02.2024"}),
-           QStringLiteral("Сравнение завершено.\r(сравнивался с датой: 01.02.2024г.)\r\rИзменений не обнаружено."));
+           QStringLiteral(
+               "Сравнение завершено.\r(сравнивался с датой: 01.02.2024г.)\r\rИзменений не обнаружено."));
   QCOMPARE(ComparisonSummaryText({12, "31.12.2023"}),
-           QStringLiteral("Сравнение завершено\r(сравнивался с датой: 31.12.2023г.)\r\rНайдено 12 новых записей."));
+           QStringLiteral(
+               "Сравнение завершено\r(сравнивался с датой: 31.12.2023г.)\r\rНайдено 12 новых записей."));
   QCOMPARE(ComparisonSummaryText({1, ""}),
            QStringLiteral("Сравнение завершено\r(сравнивался с датой: г.)\r\rНайдено 1 новых записей."));
 }

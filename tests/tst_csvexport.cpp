@@ -1,7 +1,7 @@
 #include "app/errors.h"
+#include "support/testsupport.h"
 #include "table/csvexport.h"
 #include "tables_testutil.h"
-#include "support/testsupport.h"
 
 #include <QDir>
 #include <QTest>
@@ -36,8 +36,8 @@ void TestCsvExport::transponderPieces() {
 
 void TestCsvExport::linesByteForByte() {
   ChannelRow row = ScanRow(1, "a.b.c.d.e.f.g.h.i.j", "N", "rus", "V", "идет открыто");
-  QCOMPARE(ExportLine(row), QByteArray("abc;de;i;N;") + QStringLiteral("идет открыто").toUtf8() +
-                                QByteArray(";rus;V\r\n"));
+  QCOMPARE(ExportLine(row),
+           QByteArray("abc;de;i;N;") + QStringLiteral("идет открыто").toUtf8() + QByteArray(";rus;V\r\n"));
   QCOMPARE(QStringLiteral("идет открыто").toUtf8().size(), 23);
   QCOMPARE(ExportLine(row).size(), 11 + 23 + 8);
 

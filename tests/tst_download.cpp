@@ -188,10 +188,8 @@ class TstDownload : public QObject {
       QVERIFY2(rec.wellFormed(), qPrintable(rec.events.join(' ')));
       QCOMPARE(rec.count("start"), started ? 1 : 0);
       QCOMPARE(rec.count("stop"), started ? 1 : 0);
-      if (existing)
-        QCOMPARE(ReadAll(path), QByteArray("previous page"));
-      else
-        QVERIFY(!QFile::exists(path));
+      if (existing) QCOMPARE(ReadAll(path), QByteArray("previous page"));
+      else QVERIFY(!QFile::exists(path));
     }
     // No temporary file of the failed transfers is left behind either.
     QCOMPARE(Entries(dir.path()), QStringList({"old.txt"}));
@@ -210,8 +208,8 @@ class TstDownload : public QObject {
   void failuresBeforeAnyResponseNeverStart_data() {
     QTest::addColumn<QString>("address");
     QTest::addColumn<bool>("goodPath");
-    QTest::newRow("refused") << QString("http://127.0.0.1:%1/charts?position=13").arg(FaultServer::ClosedPort())
-                             << true;
+    QTest::newRow("refused")
+        << QString("http://127.0.0.1:%1/charts?position=13").arg(FaultServer::ClosedPort()) << true;
     QTest::newRow("not http") << QString("file:///etc/hostname") << true;
     QTest::newRow("no address") << QString() << true;
     QTest::newRow("folder missing") << QString("http://127.0.0.1:1/") << false;

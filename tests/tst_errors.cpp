@@ -12,6 +12,7 @@ class TstErrors : public QObject {
   void fullStopRule_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("shown");
+    // clang-format off
     QTest::newRow("letter") << "Disk full" << "Disk full.";
     QTest::newRow("digit") << "Error 5" << "Error 5.";
     QTest::newRow("parenthesis") << ListIndexErrorText(3) << "List index out of bounds (3)";
@@ -21,6 +22,7 @@ class TstErrors : public QObject {
     QTest::newRow("slash is above the stop") << "a/" << "a/.";
     QTest::newRow("cyrillic") << "Нет доступа" << "Нет доступа.";
     QTest::newRow("empty") << "" << ".";
+    // clang-format on
   }
   void fullStopRule() {
     QFETCH(QString, message);
@@ -35,8 +37,7 @@ class TstErrors : public QObject {
     RunGuarded([] { throw std::runtime_error("boom"); });
     RunGuarded([&] { after = true; });
     QVERIFY(after);
-    QCOMPARE(boxes.texts("applicationError"),
-             QStringList({"Unable to write to /x/MyIni.ini.", "boom."}));
+    QCOMPARE(boxes.texts("applicationError"), QStringList({"Unable to write to /x/MyIni.ini.", "boom."}));
   }
 };
 

@@ -18,8 +18,7 @@ namespace {
 enum class Hue { Clear, White, Dark, Red, Yellow, Green, Cyan, Blue, Other };
 
 const char* HueName(Hue h) {
-  static const char* names[] = {"clear", "white", "dark", "red", "yellow",
-                                "green", "cyan", "blue", "other"};
+  static const char* names[] = {"clear", "white", "dark", "red", "yellow", "green", "cyan", "blue", "other"};
   return names[static_cast<int>(h)];
 }
 
@@ -72,27 +71,45 @@ struct Picture {
 const std::vector<Picture>& Pictures() {
   using H = Hue;
   static const std::vector<Picture> pictures = {
-      {"tv.svg", {12, 12}, {{{0, 0}, H::Clear}, {{11, 0}, H::Clear}, {{0, 11}, H::Clear},
-                            {{6, 7}, H::Cyan}, {{5, 6}, H::Cyan}}, {{H::Cyan, 25}, {H::Dark, 20}}},
-      {"free.svg", {12, 12}, {{{0, 0}, H::Clear}, {{11, 11}, H::Clear}, {{6, 6}, H::Green}},
+      {"tv.svg",
+       {12, 12},
+       {{{0, 0}, H::Clear}, {{11, 0}, H::Clear}, {{0, 11}, H::Clear}, {{6, 7}, H::Cyan}, {{5, 6}, H::Cyan}},
+       {{H::Cyan, 25}, {H::Dark, 20}}},
+      {"free.svg",
+       {12, 12},
+       {{{0, 0}, H::Clear}, {{11, 11}, H::Clear}, {{6, 6}, H::Green}},
        {{H::Green, 40}}},
-      {"paid.svg", {12, 12}, {{{0, 0}, H::Clear}, {{11, 11}, H::Clear}, {{2, 6}, H::Red}},
+      {"paid.svg",
+       {12, 12},
+       {{{0, 0}, H::Clear}, {{11, 11}, H::Clear}, {{2, 6}, H::Red}},
        {{H::Red, 35}, {H::White, 5}}},
       {"flag_rus.svg", {18, 12}, {{{9, 1}, H::White}, {{9, 6}, H::Blue}, {{9, 10}, H::Red}}, {}},
       {"flag_ukr.svg", {18, 12}, {{{9, 2}, H::Blue}, {{9, 9}, H::Yellow}}, {{H::Blue, 45}, {H::Yellow, 45}}},
-      {"flag_bel.svg", {18, 12}, {{{12, 3}, H::Red}, {{12, 10}, H::Green}, {{1, 6}, H::Red}, {{0, 4}, H::White}},
+      {"flag_bel.svg",
+       {18, 12},
+       {{{12, 3}, H::Red}, {{12, 10}, H::Green}, {{1, 6}, H::Red}, {{0, 4}, H::White}},
        {{H::Red, 45}, {H::Green, 20}, {H::White, 5}}},
-      {"btn_scan.svg", {32, 32}, {{{0, 0}, H::Clear}, {{31, 0}, H::Clear}, {{0, 31}, H::Clear}},
+      {"btn_scan.svg",
+       {32, 32},
+       {{{0, 0}, H::Clear}, {{31, 0}, H::Clear}, {{0, 31}, H::Clear}},
        {{H::Dark, 10}}},
-      {"btn_export.svg", {32, 32}, {{{31, 31}, H::Clear}, {{0, 31}, H::Clear}, {{16, 26}, H::White}},
+      {"btn_export.svg",
+       {32, 32},
+       {{{31, 31}, H::Clear}, {{0, 31}, H::Clear}, {{16, 26}, H::White}},
        {{H::Green, 15}, {H::White, 15}}},
-      {"btn_save.svg", {32, 32}, {{{0, 0}, H::Clear}, {{31, 0}, H::Clear}, {{16, 8}, H::Green}},
+      {"btn_save.svg",
+       {32, 32},
+       {{{0, 0}, H::Clear}, {{31, 0}, H::Clear}, {{16, 8}, H::Green}},
        {{H::Green, 15}}},
-      {"btn_compare.svg", {32, 32}, {{{0, 0}, H::Clear}, {{31, 31}, H::Clear}, {{3, 20}, H::Yellow}},
+      {"btn_compare.svg",
+       {32, 32},
+       {{{0, 0}, H::Clear}, {{31, 31}, H::Clear}, {{3, 20}, H::Yellow}},
        {{H::Yellow, 8}}},
       {"logo.svg", {300, 75}, {{{0, 0}, H::Clear}, {{299, 74}, H::Clear}}, {{H::Blue, 30}}},
       {"check.svg", {12, 12}, {{{0, 0}, H::Clear}, {{11, 11}, H::Clear}}, {{H::Blue, 10}}},
-      {"app_icon.svg", {64, 64}, {{{0, 0}, H::Clear}, {{63, 63}, H::Clear}, {{50, 15}, H::Blue}},
+      {"app_icon.svg",
+       {64, 64},
+       {{{0, 0}, H::Clear}, {{63, 63}, H::Clear}, {{50, 15}, H::Blue}},
        {{H::Blue, 20}}},
   };
   return pictures;
@@ -127,18 +144,20 @@ class TstGuiArt : public QObject {
       const QImage img = Render(path, pic.size);
       for (const Probe& probe : pic.probes) {
         const Hue got = Classify(img.pixel(probe.at));
-        QVERIFY2(got == probe.hue,
-                 qPrintable(QStringLiteral("%1 at (%2,%3): %4, expected %5")
-                                .arg(pic.name).arg(probe.at.x()).arg(probe.at.y())
-                                .arg(HueName(got), HueName(probe.hue))));
+        QVERIFY2(got == probe.hue, qPrintable(QStringLiteral("%1 at (%2,%3): %4, expected %5")
+                                                  .arg(pic.name)
+                                                  .arg(probe.at.x())
+                                                  .arg(probe.at.y())
+                                                  .arg(HueName(got), HueName(probe.hue))));
       }
       const int all = pic.size.width() * pic.size.height();
       for (const Share& share : pic.shares) {
         const int percent = 100 * Count(img, share.hue) / all;
-        QVERIFY2(percent >= share.minPercent,
-                 qPrintable(QStringLiteral("%1: %2% %3, expected at least %4%")
-                                .arg(pic.name).arg(percent).arg(HueName(share.hue))
-                                .arg(share.minPercent)));
+        QVERIFY2(percent >= share.minPercent, qPrintable(QStringLiteral("%1: %2% %3, expected at least %4%")
+                                                             .arg(pic.name)
+                                                             .arg(percent)
+                                                             .arg(HueName(share.hue))
+                                                             .arg(share.minPercent)));
       }
     }
   }
@@ -186,10 +205,12 @@ class TstGuiArt : public QObject {
     QCOMPARE(anim.currentFrame(), 0);
 
     bool sawLast = false;
-    QVERIFY(QTest::qWaitFor([&] {
-      sawLast = sawLast || anim.currentFrame() == BadgeAnimation::kFrameCount - 1;
-      return sawLast && anim.currentFrame() == 0;
-    }, 10000));
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+          sawLast = sawLast || anim.currentFrame() == BadgeAnimation::kFrameCount - 1;
+          return sawLast && anim.currentFrame() == 0;
+        },
+        10000));
 
     QVERIFY(QTest::qWaitFor([&] { return anim.currentFrame() != 0; }, 5000));
     anim.setActive(false);

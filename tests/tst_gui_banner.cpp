@@ -5,9 +5,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWidget>
 #include <QtTest>
 
@@ -16,8 +16,6 @@
 using namespace tevrin;
 
 namespace {
-
-
 
 // A tiny site on loopback: the banner page with a frame and two links, the
 // page one link leads to, an empty answer for the other, and a document
@@ -46,20 +44,20 @@ class Site : public QObject {
     QByteArray type = "text/html";
     QByteArray body;
     if (path == "/reklama.html")
-      body = "<html><body><p id=top>banner</p><iframe src='/frame.html'></iframe>"
-             "<a id=next href='/next.html'>next</a><a id=empty href='/nocontent'>empty</a></body></html>";
-    else if (path == "/frame.html")
-      body = "<html><body>frame</body></html>";
-    else if (path == "/next.html")
-      body = "<html><body>next page</body></html>";
+      body =
+          "<html><body><p id=top>banner</p><iframe src='/frame.html'></iframe>"
+          "<a id=next href='/next.html'>next</a><a id=empty href='/nocontent'>empty</a></body></html>";
+    else if (path == "/frame.html") body = "<html><body>frame</body></html>";
+    else if (path == "/next.html") body = "<html><body>next page</body></html>";
     else if (path == "/nobody.svg") {
       type = "image/svg+xml";
       body = "<svg xmlns='http://www.w3.org/2000/svg' width='10' height='10'/>";
     }
     QByteArray status = body.isEmpty() ? "404 Not Found" : "200 OK";
     if (path == "/nocontent") status = "204 No Content";
-    s->write("HTTP/1.1 " + status + "\r\nContent-Type: " + type + "\r\nConnection: close\r\nContent-Length: " +
-             QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    s->write("HTTP/1.1 " + status + "\r\nContent-Type: " + type +
+             "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
+             body);
     s->disconnectFromHost();
   }
   QTcpServer server_;
@@ -206,7 +204,8 @@ class TstGuiBanner : public QObject {
     const int before = w.completes;
     w.js("document.getElementById('empty').click()");
     QVERIFY(test::WaitInEventLoop([&] { return w.completes > before; }));
-    QCOMPARE(w.events, QStringList({"before /nocontent", "navigated /reklama.html", "complete /reklama.html"}));
+    QCOMPARE(w.events,
+             QStringList({"before /nocontent", "navigated /reklama.html", "complete /reklama.html"}));
     QCOMPARE(w.visible, QList<bool>({false, true, true}));
     QCOMPARE(w.js("document.getElementById('top').textContent"), QString("banner"));
   }

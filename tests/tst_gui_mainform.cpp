@@ -81,10 +81,10 @@ class TstGuiMainForm : public QObject {
     TMainF w;
     QCOMPARE(w.style()->styleHint(QStyle::SH_ToolTip_WakeUpDelay), kHintPauseMs);
     const QList<QPair<QWidget*, QString>> hints = {
-        {w.CmbBoxURL, "Список спутников"}, {w.CheckBoxRus, "Русские"},
-        {w.CheckBoxUkr, "Украинские"}, {w.CheckBoxBel, "Белорусские"},
-        {w.CheckBoxOth, "Другой язык"}, {w.EditOther, "Здесь можно указать любой другой язык"},
-        {w.LabelURL, "Перейти на сайт"}, {w.BitBtnExp, "Экспортировать в файл"},
+        {w.CmbBoxURL, "Список спутников"},   {w.CheckBoxRus, "Русские"},
+        {w.CheckBoxUkr, "Украинские"},       {w.CheckBoxBel, "Белорусские"},
+        {w.CheckBoxOth, "Другой язык"},      {w.EditOther, "Здесь можно указать любой другой язык"},
+        {w.LabelURL, "Перейти на сайт"},     {w.BitBtnExp, "Экспортировать в файл"},
         {w.BitBtnSave, "Сохранить таблицу"}, {w.BitBtnOpen, "Сравнить эти значения с предыдущими"}};
     for (const auto& [control, text] : hints) QCOMPARE(control->toolTip(), text);
     QVERIFY(w.BitBtnGo->toolTip().isEmpty());
@@ -137,8 +137,8 @@ class TstGuiMainForm : public QObject {
     TMainF w;
     QHeaderView* header = w.ListViewNew->horizontalHeader();
     QVERIFY(w.ListViewNew->isColumnHidden(0));
-    const QStringList captions = {"###", "№", "Транспондер", "Наименование канала", "Аудио", "Video",
-                                  "Кодировка", "Примечание"};
+    const QStringList captions = {"###",   "№",     "Транспондер", "Наименование канала",
+                                  "Аудио", "Video", "Кодировка",   "Примечание"};
     for (int c = 0; c < 8; ++c)
       QCOMPARE(w.table().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(), captions[c]);
     QCOMPARE(header->sectionSize(1), 40);

@@ -82,12 +82,9 @@ class TstGuiScan : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(QDir(site_.path()).mkpath("charts"));
-    writeChart(13, Page(Transponder("11804 V", "DVB-S2") +
-                        Channel("Первый канал", "TV", "FTA", "rus") +
-                        Channel("BBC", "TV", "FTA", "eng") +
-                        Channel("Радио Мир", "R", "FTA", "rus") +
-                        Transponder("10719 H", "DVB-S") +
-                        Channel("НТВ Мир", "TV", "Viaccess", "rus eng") +
+    writeChart(13, Page(Transponder("11804 V", "DVB-S2") + Channel("Первый канал", "TV", "FTA", "rus") +
+                        Channel("BBC", "TV", "FTA", "eng") + Channel("Радио Мир", "R", "FTA", "rus") +
+                        Transponder("10719 H", "DVB-S") + Channel("НТВ Мир", "TV", "Viaccess", "rus eng") +
                         Channel("Євроспорт", "TV", "FTA", "ukr")));
     writeChart(356, Page("<p>no table today</p>"));
     writeChart(5, Page(Transponder("12000 V", "DVB-S") + Channel("Другой", "TV", "FTA", "rus")));
@@ -238,10 +235,10 @@ class TstGuiScan : public QObject {
   }
 
   void downloadErrorTextIsExact() {
-    QCOMPARE(kDownloadErrorText,
-             QString(24, ' ') + "Невозможно загрузить страницу.\r\r" + QString(2, ' ') +
-                 "Возможно не установлено соединение с Internet или сайт недоступен.\r" + QString(12, ' ') +
-                 "(проверьте настройки соединения в Internet Explorer)");
+    QCOMPARE(kDownloadErrorText, QString(24, ' ') + "Невозможно загрузить страницу.\r\r" + QString(2, ' ') +
+                                     "Возможно не установлено соединение с Internet или сайт недоступен.\r" +
+                                     QString(12, ' ') +
+                                     "(проверьте настройки соединения в Internet Explorer)");
   }
 };
 

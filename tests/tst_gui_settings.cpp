@@ -10,7 +10,6 @@
 
 using namespace tevrin;
 
-
 class TstGuiSettings : public QObject {
   Q_OBJECT
  private slots:
@@ -55,15 +54,15 @@ class TstGuiSettings : public QObject {
   void languagesAndTheOtherCode() {
     test::TempExeDir home;
     test::WriteBytes(home.file("MyIni.ini"),
-             "[LngCheck]\r\nRus=word\r\nUkr=2\r\nBel=0x0\r\nOth=1\r\nOthText=deutsch\r\n");
+                     "[LngCheck]\r\nRus=word\r\nUkr=2\r\nBel=0x0\r\nOth=1\r\nOthText=deutsch\r\n");
     test::RecordingMessages boxes;
     {
       TMainF w;
-      QVERIFY(w.CheckBoxRus->isChecked());   // not an integer: the default
-      QVERIFY(w.CheckBoxUkr->isChecked());   // any non-zero integer
+      QVERIFY(w.CheckBoxRus->isChecked());  // not an integer: the default
+      QVERIFY(w.CheckBoxUkr->isChecked());  // any non-zero integer
       QVERIFY(!w.CheckBoxBel->isChecked());
       QVERIFY(w.CheckBoxOth->isChecked());
-      QVERIFY(w.EditOther->isEnabled());     // through the box's click behaviour
+      QVERIFY(w.EditOther->isEnabled());  // through the box's click behaviour
       QCOMPARE(w.editOtherColor(), QApplication::palette().color(QPalette::Base));
       QCOMPARE(w.EditOther->text(), QString("deutsch"));  // shown whole
       w.CheckBoxOth->setChecked(false);

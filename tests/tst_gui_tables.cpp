@@ -18,11 +18,14 @@ using namespace tevrin;
 
 namespace {
 QByteArray Chart(const QStringList& channels) {
-  QString rows = "<tr><td>1</td><td>T: 11804 V<br>DVB-S2<br>8PSK<br>27500<br>3/4<br>x<br>y<br>z<br>NTV+</td>"
-                 "<td>x</td><td>x</td><td>x</td></tr>\n";
+  QString rows =
+      "<tr><td>1</td><td>T: 11804 V<br>DVB-S2<br>8PSK<br>27500<br>3/4<br>x<br>y<br>z<br>NTV+</td>"
+      "<td>x</td><td>x</td><td>x</td></tr>\n";
   for (const QString& name : channels)
-    rows += QString("<tr><td>0</td><td>1</td><td>%1</td><td>TV</td><td>FTA</td><td>5</td><td>6</td><td>7</td>"
-                    "<td>H.264</td><td>rus</td><td>10</td></tr>\n").arg(name);
+    rows += QString(
+                "<tr><td>0</td><td>1</td><td>%1</td><td>TV</td><td>FTA</td><td>5</td><td>6</td><td>7</td>"
+                "<td>H.264</td><td>rus</td><td>10</td></tr>\n")
+                .arg(name);
   return ("<html><head><meta charset=utf-8></head><body><table>" + rows + "</table></body></html>").toUtf8();
 }
 }  // namespace

@@ -21,7 +21,7 @@ struct Parsed {
     while (!stack.empty()) {
       const GumboNode* n = stack.back();
       stack.pop_back();
-      const GumboVector* kids = n->type == GUMBO_NODE_DOCUMENT ? &n->v.document.children
+      const GumboVector* kids = n->type == GUMBO_NODE_DOCUMENT  ? &n->v.document.children
                                 : n->type == GUMBO_NODE_ELEMENT ? &n->v.element.children
                                                                 : nullptr;
       if (!kids) continue;
@@ -57,6 +57,7 @@ class TstInnerText : public QObject {
     QTest::addColumn<QString>("html");
     QTest::addColumn<QString>("expected");  // "\n" stands for the CR LF we give
 
+    // clang-format off
     QTest::newRow("collapse and trim") << "<table><tr><td id=x>  a   b\n c  </td></tr></table>" << "a b c";
     QTest::newRow("br") << "<table><tr><td id=x>abc11804 V<br>SR27500</td></tr></table>"
                         << "abc11804 V\nSR27500";
@@ -95,6 +96,7 @@ class TstInnerText : public QObject {
         << "<div id=x><details open><summary>s</summary>body</details></div>" << "s\nbody";
     QTest::newRow("tab and newline collapse") << "<div id=x>a\t\tb\r\n\r\nc</div>" << "a b c";
     QTest::newRow("empty") << "<div id=x> <span> </span> </div>" << "";
+    // clang-format on
   }
   void renderedText() {
     QFETCH(QString, html);

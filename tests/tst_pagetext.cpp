@@ -48,7 +48,8 @@ class TstPageText : public QObject {
     // D0 90 is valid UTF-8 ("А"), but the page says Windows-1251: "Рђ".
     QCOMPARE(DecodePageBytes("<meta charset=\"windows-1251\"><p>\xD0\x90"),
              QStringLiteral("<meta charset=\"windows-1251\"><p>Рђ\r\n"));
-    const QByteArray http = "<html><head><META HTTP-EQUIV='Content-Type' CONTENT='text/html; charset=windows-1251'>";
+    const QByteArray http =
+        "<html><head><META HTTP-EQUIV='Content-Type' CONTENT='text/html; charset=windows-1251'>";
     QVERIFY(DecodePageBytes(http + Cp1251(kRussian)).endsWith(kRussian + "\r\n"));
     QVERIFY(DecodePageBytes("<meta charset=koi8-r>" + Koi8(kRussian)).endsWith(kRussian + "\r\n"));
     QCOMPARE(PrescanCharset("<meta content=\"text/html;charset=cp1251\" http-equiv=content-type>"),

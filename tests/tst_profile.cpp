@@ -1,5 +1,5 @@
-#include "support/testsupport.h"
 #include "app/profile.h"
+#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFile>
@@ -136,7 +136,8 @@ class TstProfile : public QObject {
     QVERIFY(WritePrivateProfileString("Size", "Top", "1", ini()));
     QVERIFY(WritePrivateProfileString("LngCheck", "OthText", QString::fromUtf8("рус"), ini()));
     QVERIFY(WritePrivateProfileString("LngCheck", "Empty", "", ini()));
-    QCOMPARE(ReadBytes(ini()), QByteArray("[Size]\r\nTop=1\r\n[LngCheck]\r\nOthText=\xF0\xF3\xF1\r\nEmpty=\r\n"));
+    QCOMPARE(ReadBytes(ini()),
+             QByteArray("[Size]\r\nTop=1\r\n[LngCheck]\r\nOthText=\xF0\xF3\xF1\r\nEmpty=\r\n"));
     QCOMPARE(GetPrivateProfileString("LngCheck", "OthText", "", ini()), QString::fromUtf8("рус"));
 
     WriteBytes(ini(), "[A]\r\na=1");
@@ -145,9 +146,8 @@ class TstProfile : public QObject {
   }
 
   void everyValueReadsBackAsWritten() {
-    const QStringList values = {"",          " lead",         "trail ",     "  both  ", "\tTab",
-                                "\"quoted\"", "'single'",      "\"",         "'x\"",     "a=b;c",
-                                "[x]",       "100%",          "\u00A0nbsp"};
+    const QStringList values = {"",   " lead", "trail ", "  both  ", "\tTab", "\"quoted\"", "'single'",
+                                "\"", "'x\"",  "a=b;c",  "[x]",      "100%",  "\u00A0nbsp"};
     for (const QString& v : values) {
       QVERIFY2(WritePrivateProfileString("S", "k", v, ini()), qPrintable(v));
       QCOMPARE(GetPrivateProfileString("S", "k", "default", ini()), v);

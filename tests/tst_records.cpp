@@ -1,7 +1,7 @@
 #include "app/errors.h"
+#include "support/testsupport.h"
 #include "table/records.h"
 #include "tables_testutil.h"
-#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -20,7 +20,10 @@ namespace {
 
 // Field offsets and sizes of a record, written out here on their own so the
 // test does not lean on the code's constants.
-struct Field { int offset; int max; };
+struct Field {
+  int offset;
+  int max;
+};
 constexpr Field kTr{0, 150}, kName{151, 100}, kAudio{252, 100}, kVideo{353, 10}, kCoding{364, 100},
     kDate{465, 10};
 
@@ -115,7 +118,8 @@ void TestRecords::goldenFileReadsAndSavesBackByteForByte() {
   QCOMPARE(saved.size(), 2 * 476);
   QByteArray golden = GoldenFile();
   for (int r = 0; r < 2; ++r) {
-    QCOMPARE(saved.mid(r * 476 + kDate.offset, 11), QByteArray("\x0a" "31.12.2025"));
+    QCOMPARE(saved.mid(r * 476 + kDate.offset, 11), QByteArray("\x0a"
+                                                               "31.12.2025"));
     golden.replace(r * 476 + kDate.offset, 11, QByteArray(11, 'x'));
   }
   QByteArray masked = saved;
@@ -163,8 +167,7 @@ void TestRecords::damagedFilesAreReadSafely() {
 
   // Many records across the reader's chunks arrive whole and in order.
   QByteArray many;
-  for (int i = 0; i < 1000; ++i)
-    many += Record(QByteArray::number(i), "n", "a", "v", "c", "01.01.2024");
+  for (int i = 0; i < 1000; ++i) many += Record(QByteArray::number(i), "n", "a", "v", "c", "01.01.2024");
   QVERIFY(WriteAll(path, many + QByteArray(10, 'z')));
   read = ReadRecords(path);
   QCOMPARE(read.size(), size_t(1000));
@@ -172,8 +175,13 @@ void TestRecords::damagedFilesAreReadSafely() {
 }
 
 void TestRecords::textsLongerThanTheFieldAreCut() {
-  SavedRecord r{QString(151, u'T'), QString(120, u'Ж'), QString(101, u'a'), QStringLiteral("H.264/AVC1"
-                "2"), QString(100, u'к'), QStringLiteral("01.02.2024")};
+  SavedRecord r{QString(151, u'T'),
+                QString(120, u'Ж'),
+                QString(101, u'a'),
+                QStringLiteral("H.264/AVC1"
+                               "2"),
+                QString(100, u'к'),
+                QStringLiteral("01.02.2024")};
   const TChannelRec rec = EncodeRecord(r);
   QCOMPARE(int(rec.bytes[kTr.offset]), 150);
   QCOMPARE(int(rec.bytes[kName.offset]), 100);
@@ -198,7 +206,11 @@ void TestRecords::charactersOutsideTheCodePageBecomeQuestionMarks() {
   // A zero-width space is not silently dropped, and a real control character
   // 0x1A is not taken for a failed conversion.
   QCOMPARE(ToCp1251(QStringLiteral("a\u200Bb"), 100), QByteArray("a?b"));
-  QCOMPARE(ToCp1251(QString::fromUtf16(u"x\x1a" "y😀"), 100), QByteArray("x\x1a" "y?"));
+  QCOMPARE(ToCp1251(QString::fromUtf16(u"x\x1a"
+                                       "y😀"),
+                    100),
+           QByteArray("x\x1a"
+                      "y?"));
   // A lone half of a surrogate pair.
   QCOMPARE(ToCp1251(QString(QChar(u'\xd83d')) + u'z', 100), QByteArray("?z"));
   // The cut counts the converted characters.
@@ -218,10 +230,9 @@ void TestRecords::newRowsAreSavedGoneRowsLeftOut() {
   rows[3].subItems = {"4", "Тр.новый", "Им.новый", "---"};  // added by hand: no video, no encryption
   const QString path = SavedTablePath(QStringLiteral("S"));
   WriteSavedTable(path, rows, QDate(2024, 3, 5));
-  const std::vector<SavedRecord> expected = {
-      {"A", "kept", "rus", "MPEG-4", "Conax", "05.03.2024"},
-      {"B", "new", "rus", "MPEG-4", "Conax", "05.03.2024"},
-      {"Тр.новый", "Им.новый", "---", "", "", "05.03.2024"}};
+  const std::vector<SavedRecord> expected = {{"A", "kept", "rus", "MPEG-4", "Conax", "05.03.2024"},
+                                             {"B", "new", "rus", "MPEG-4", "Conax", "05.03.2024"},
+                                             {"Тр.новый", "Им.новый", "---", "", "", "05.03.2024"}};
   QCOMPARE(ReadRecords(path), expected);
 
   // Only gone rows: a file of length 0.
@@ -308,8 +319,9 @@ void TestRecords::randomRowsRoundTrip() {
   }
   QCOMPARE(codePage.size(), 256);
 
-  const QStringList pool = {"a", "Z", "0", ".", " ", ";", "Ж", "я", "Ё", "ё", "№", "€", "«", "\u00a0",
-                            "😀", "🛰", "中", "ü", "—", "\u200b", "\t", QString(QChar(u'\x1a'))};
+  const QStringList pool = {
+      "a", "Z", "0",      ".", " ",    ";",  "Ж", "я", "Ё",      "ё",  "№",
+      "€", "«", "\u00a0", "😀", "🛰", "中", "ü", "—", "\u200b", "\t", QString(QChar(u'\x1a'))};
   QRandomGenerator rng(20240201);
   auto randomText = [&](int maxLength) {
     QString s;
@@ -319,19 +331,18 @@ void TestRecords::randomRowsRoundTrip() {
   };
   std::vector<ChannelRow> rows;
   for (int i = 0; i < 300; ++i)
-    rows.push_back(ScanRow(i + 1, randomText(170), randomText(120), randomText(110), randomText(14),
-                           randomText(110)));
+    rows.push_back(
+        ScanRow(i + 1, randomText(170), randomText(120), randomText(110), randomText(14), randomText(110)));
   const QString path = SavedTablePath(QStringLiteral("Random"));
   WriteSavedTable(path, rows, QDate(2024, 2, 1));
   const std::vector<SavedRecord> read = ReadRecords(path);
   QCOMPARE(read.size(), rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
     const ChannelRow& r = rows[i];
-    const SavedRecord expected{ExpectedAfterSave(r.subItems[1], 150, codePage),
-                               ExpectedAfterSave(r.subItems[2], 100, codePage),
-                               ExpectedAfterSave(r.subItems[3], 100, codePage),
-                               ExpectedAfterSave(r.subItems[4], 10, codePage),
-                               ExpectedAfterSave(r.subItems[5], 100, codePage), "01.02.2024"};
+    const SavedRecord expected{
+        ExpectedAfterSave(r.subItems[1], 150, codePage), ExpectedAfterSave(r.subItems[2], 100, codePage),
+        ExpectedAfterSave(r.subItems[3], 100, codePage), ExpectedAfterSave(r.subItems[4], 10, codePage),
+        ExpectedAfterSave(r.subItems[5], 100, codePage), "01.02.2024"};
     QCOMPARE(read[i], expected);
   }
 }

@@ -111,10 +111,11 @@ class TstSettings : public QObject {
     WindowSettings s = Designed();
     s.othText = "eng";
     SaveSettings(ini(), s);
-    QCOMPARE(ReadBytes(ini()), QByteArray("; edited by hand\r\n"
-                                          "[Skin]\r\nName=Blue\r\n\r\n"
-                                          "[SIZE]\r\nTOP=120\r\nlEfT=230\r\nWh=795\r\nHh=560\r\n"
-                                          "[LngCheck]\r\nRUS=1\r\nUkr=0\r\nBel=0\r\nOth=0\r\nOthText=eng\r\n"));
+    QCOMPARE(ReadBytes(ini()),
+             QByteArray("; edited by hand\r\n"
+                        "[Skin]\r\nName=Blue\r\n\r\n"
+                        "[SIZE]\r\nTOP=120\r\nlEfT=230\r\nWh=795\r\nHh=560\r\n"
+                        "[LngCheck]\r\nRUS=1\r\nUkr=0\r\nBel=0\r\nOth=0\r\nOthText=eng\r\n"));
   }
 
   void unwritableFileThrowsWithItsPath() {
@@ -132,7 +133,8 @@ class TstSettings : public QObject {
   void refusalPartWayKeepsEarlierKeys() {
     WriteBytes(ini(), "[Size]\r\nTop=1\r\nLeft=2\r\nWh=3\r\nHh=4\r\n[LngCheck]\r\nRus=0\r\nUkr=1\r\n");
     QStringList attempts;
-    auto refuseRus = [&](const QString& section, const QString& key, const QString& value, const QString& path) {
+    auto refuseRus = [&](const QString& section, const QString& key, const QString& value,
+                         const QString& path) {
       attempts << key;
       if (key == "Rus") return false;
       return WritePrivateProfileString(section, key, value, path);
@@ -141,8 +143,9 @@ class TstSettings : public QObject {
     s.ukr = false;
     QVERIFY_THROWS_EXCEPTION(TevrinError, SaveSettings(ini(), s, refuseRus));
     QCOMPARE(attempts, QStringList({"Top", "Left", "Wh", "Hh", "Rus"}));
-    QCOMPARE(ReadBytes(ini()),
-             QByteArray("[Size]\r\nTop=120\r\nLeft=230\r\nWh=795\r\nHh=560\r\n[LngCheck]\r\nRus=0\r\nUkr=1\r\n"));
+    QCOMPARE(
+        ReadBytes(ini()),
+        QByteArray("[Size]\r\nTop=120\r\nLeft=230\r\nWh=795\r\nHh=560\r\n[LngCheck]\r\nRus=0\r\nUkr=1\r\n"));
   }
 };
 

@@ -1,8 +1,8 @@
 #include "app/errors.h"
+#include "support/testsupport.h"
 #include "table/records.h"
 #include "table/storedview.h"
 #include "tables_testutil.h"
-#include "support/testsupport.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -46,6 +46,7 @@ class FailingDevice : public QIODevice {
   FailingDevice(QByteArray data, qint64 failAt) : data_(std::move(data)), failAt_(failAt) {
     open(QIODevice::ReadOnly | QIODevice::Unbuffered);
   }
+
  protected:
   qint64 readData(char* out, qint64 max) override {
     if (pos_ >= failAt_) {
@@ -58,6 +59,7 @@ class FailingDevice : public QIODevice {
     return n;
   }
   qint64 writeData(const char*, qint64) override { return -1; }
+
  private:
   QByteArray data_;
   qint64 failAt_;

@@ -1,10 +1,10 @@
 #include "app/errors.h"
 #include "app/guard.h"
+#include "support/testsupport.h"
 #include "table/comparison.h"
 #include "table/records.h"
 #include "table/tableactions.h"
 #include "tables_testutil.h"
-#include "support/testsupport.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -150,9 +150,10 @@ void TestTableActions::compareMessages() {
 
   CompareAction(QString(), table, previous);
   CompareAction(kSat, table, previous);
-  QCOMPARE(messages.texts("information"),
-           (QStringList{"Вы не произвели сканирование каналов.",
-                        "Для спутника " + kSat + " нет более ранних записей.\r(отсутствует файл для сравнения)"}));
+  QCOMPARE(
+      messages.texts("information"),
+      (QStringList{"Вы не произвели сканирование каналов.",
+                   "Для спутника " + kSat + " нет более ранних записей.\r(отсутствует файл для сравнения)"}));
   QCOMPARE(table.row(0).mark, QString());
   QCOMPARE(previous.size(), size_t(1));
 
@@ -163,8 +164,9 @@ void TestTableActions::compareMessages() {
   QCOMPARE(previous[1].channelName, QStringLiteral("gone"));
   QCOMPARE(table.count(), 2);
   QCOMPARE(table.row(1).mark, kMarkGone);
-  QCOMPARE(messages.texts("information"),
-           QStringList{"Сравнение завершено\r(сравнивался с датой: 31.12.2023г.)\r\rНайдено 1 новых записей."});
+  QCOMPARE(
+      messages.texts("information"),
+      QStringList{"Сравнение завершено\r(сравнивался с датой: 31.12.2023г.)\r\rНайдено 1 новых записей."});
 }
 
 void TestTableActions::compareReadFailureTouchesNoRow() {
@@ -215,7 +217,8 @@ void TestTableActions::exportNamesTheFile() {
   SetExeDirOverride(exe.file("plain"));
   RunGuarded([&] { ExportAction(table); });
   SetExeDirOverride(exe.path());
-  QCOMPARE(messages.texts("applicationError"), QStringList{QString::fromLocal8Bit(std::strerror(ENOTDIR)) + "."});
+  QCOMPARE(messages.texts("applicationError"),
+           QStringList{QString::fromLocal8Bit(std::strerror(ENOTDIR)) + "."});
   QVERIFY(messages.texts("information").isEmpty());
   QCOMPARE(ReadAll(path), QStringLiteral("abc;de;i;N;идет открыто;rus;V\r\n").toUtf8());
 }

@@ -2,15 +2,15 @@
 
 #include "app/errors.h"
 #include "app/guard.h"
+#include "app/gui/skin.h"
 #include "app/messages.h"
 #include "app/paths.h"
 #include "app/settings.h"
-#include "app/gui/skin.h"
 #include "scan/catalogue.h"
 #include "scan/chartparser.h"
-#include "scan/scandriver.h"
 #include "scan/gui/bindstatuscallback.h"
 #include "scan/gui/formloadurl.h"
+#include "scan/scandriver.h"
 #include "table/channeltable.h"
 #include "table/storedview.h"
 #include "table/tableactions.h"
@@ -62,9 +62,9 @@ struct ColumnLimits {
   int width, minimum, maximum;  // maximum 0: none
 };
 // "###" holds the row mark and is never visible.
-constexpr ColumnLimits kColumns[ChannelTableModel::kColumnCount] = {
-    {0, 0, 1}, {40, 35, 40}, {140, 60, 0}, {195, 150, 0},
-    {45, 45, 0}, {45, 45, 45}, {120, 0, 0}, {20, 20, 0}};
+constexpr ColumnLimits kColumns[ChannelTableModel::kColumnCount] = {{0, 0, 1},     {40, 35, 40}, {140, 60, 0},
+                                                                    {195, 150, 0}, {45, 45, 0},  {45, 45, 45},
+                                                                    {120, 0, 0},   {20, 20, 0}};
 
 QFont PixelFont(const QString& family, int pixels, bool bold = false) {
   QFont font(family);
@@ -91,9 +91,7 @@ class WindowParserHost final : public ChartParserHost {
     w_.ProgressBarReadCash->setMaximum(maximum);
     w_.ProgressBarReadCash->setValue(0);
   }
-  void stepProgress() override {
-    w_.ProgressBarReadCash->setValue(w_.ProgressBarReadCash->value() + 1);
-  }
+  void stepProgress() override { w_.ProgressBarReadCash->setValue(w_.ProgressBarReadCash->value() + 1); }
   void enableSave() override { w_.BitBtnSave->setEnabled(true); }
   void processEvents() override { QCoreApplication::processEvents(); }
 
@@ -239,7 +237,8 @@ void TMainF::setUpTable() {
     const ColumnLimits& limits = kColumns[column];
     int limited = std::max(size, limits.minimum);
     if (limits.maximum > 0) limited = std::min(limited, limits.maximum);
-    if (limited != size && column != ChannelTableModel::kColumnCount - 1) header->resizeSection(column, limited);
+    if (limited != size && column != ChannelTableModel::kColumnCount - 1)
+      header->resizeSection(column, limited);
   });
 }
 
@@ -264,9 +263,8 @@ void TMainF::connectHandlers() {
   connect(N2, &QAction::triggered, this, guarded(&TMainF::N2Click));
   connect(ListViewNew->horizontalHeader(), &QHeaderView::sectionClicked, this,
           [this](int column) { RunGuarded([this, column] { ListViewNewColumnClick(column); }); });
-  connect(ListViewNew, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-    PopupMenuListNew->popup(ListViewNew->viewport()->mapToGlobal(pos));
-  });
+  connect(ListViewNew, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { PopupMenuListNew->popup(ListViewNew->viewport()->mapToGlobal(pos)); });
   connect(EditOther, &QLineEdit::textEdited, this, [this](const QString& text) {
     // A stored code longer than three characters is shown whole; typing is
     // limited to three again once the text fits.
@@ -343,8 +341,9 @@ void TMainF::FormCreate() {
   move(s.left, s.top);
   if (s.width != kNoSize || s.height != kNoSize) {
     const QSize designedOuter = frameGeometry().size();
-    pendingOuterSize_ = QSize(std::max(s.width == kNoSize ? designedOuter.width() : s.width, kMinimumOuterWidth),
-                              std::max(s.height == kNoSize ? designedOuter.height() : s.height, kMinimumOuterHeight));
+    pendingOuterSize_ =
+        QSize(std::max(s.width == kNoSize ? designedOuter.width() : s.width, kMinimumOuterWidth),
+              std::max(s.height == kNoSize ? designedOuter.height() : s.height, kMinimumOuterHeight));
     resize(pendingOuterSize_);
   }
   // Setting a box to the state it has runs nothing; a change runs its click.

@@ -21,7 +21,7 @@ class QTableView;
 
 namespace Ui {
 class TMainF;
-}
+}  // namespace Ui
 
 namespace tevrin {
 

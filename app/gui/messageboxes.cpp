@@ -7,8 +7,8 @@
 
 namespace tevrin {
 namespace {
-QMessageBox::StandardButton Show(QMessageBox::Icon icon, const QString& caption,
-                                 const QString& text, QMessageBox::StandardButtons buttons) {
+QMessageBox::StandardButton Show(QMessageBox::Icon icon, const QString& caption, const QString& text,
+                                 QMessageBox::StandardButtons buttons) {
   // "\r" separates the lines of the tool's messages.
   QString shown = text;
   shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));

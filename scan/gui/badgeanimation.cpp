@@ -19,8 +19,7 @@ namespace {
 // painter's mirrored scale shows the back, drawn darker with the word reversed.
 // The rim, shifted by sin(angle), gives the disc its thickness.
 QImage DrawFrame(double angle) {
-  QImage img(BadgeAnimation::kFrameWidth, BadgeAnimation::kFrameHeight,
-             QImage::Format_ARGB32_Premultiplied);
+  QImage img(BadgeAnimation::kFrameWidth, BadgeAnimation::kFrameHeight, QImage::Format_ARGB32_Premultiplied);
   img.fill(Qt::transparent);
 
   const double sx = std::cos(angle);

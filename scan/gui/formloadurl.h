@@ -3,7 +3,7 @@
 
 namespace Ui {
 class TFormLoadURL;
-}
+}  // namespace Ui
 
 namespace tevrin {
 

@@ -85,7 +85,8 @@ void FaultServer::onReadyRead(QTcpSocket* socket) {
 void FaultServer::sendSimple(QTcpSocket* socket, const QByteArray& statusLine, const QByteArray& extraHeaders,
                              const QByteArray& body) {
   socket->write("HTTP/1.1 " + statusLine + "\r\nContent-Type: text/html; charset=utf-8\r\n" + extraHeaders +
-                "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+                "Content-Length: " + QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" +
+                body);
   socket->disconnectFromHost();
 }
 
@@ -104,17 +105,12 @@ void FaultServer::respond(QTcpSocket* socket, const QString& path) {
     case Mode::Redirect:
       sendSimple(socket, "302 Found", "Location: /ok\r\n", "<html><body>moved</body></html>");
       return;
-    case Mode::NoResponse:
-      return;
+    case Mode::NoResponse: return;
     case Mode::ShortBody:
     case Mode::ResetMidBody:
-    case Mode::Stall:
-      startBody(socket, body_.size() / 2, mode);
-      return;
+    case Mode::Stall: startBody(socket, body_.size() / 2, mode); return;
     case Mode::Ok:
-    case Mode::Oversized:
-      startBody(socket, body_.size(), mode);
-      return;
+    case Mode::Oversized: startBody(socket, body_.size(), mode); return;
   }
 }
 
@@ -147,8 +143,7 @@ void FaultServer::step(QTcpSocket* socket) {
     }
   }
   switch (c->mode) {
-    case Mode::Stall:
-      return;  // say nothing more, keep the connection open
+    case Mode::Stall: return;  // say nothing more, keep the connection open
     case Mode::ShortBody:
     case Mode::ResetMidBody:
       if (!c->cutPending) {
@@ -158,9 +153,7 @@ void FaultServer::step(QTcpSocket* socket) {
         cut(socket, c->mode);
       }
       return;
-    default:
-      socket->disconnectFromHost();
-      return;
+    default: socket->disconnectFromHost(); return;
   }
 }
 

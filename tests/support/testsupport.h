@@ -9,10 +9,10 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <functional>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 
 namespace tevrin::test {
 
@@ -62,11 +62,14 @@ class TempExeDir {
 // transponder's lines), a channel row eleven (name 2, kind 3, encryption 4,
 // video 8, audio 9).
 inline QString Transponder(const QString& firstLine, const QString& rest) {
-  return QString("<tr><td>1</td><td>T: %1<br>%2</td><td>x</td><td>x</td><td>x</td></tr>\n").arg(firstLine, rest);
+  return QString("<tr><td>1</td><td>T: %1<br>%2</td><td>x</td><td>x</td><td>x</td></tr>\n")
+      .arg(firstLine, rest);
 }
-inline QString Channel(const QString& name, const QString& kind, const QString& coding, const QString& audio) {
-  return QString("<tr><td>c0</td><td>c1</td><td><a href='#'>%1</a></td><td>%2</td><td>%3</td>"
-                 "<td>c5</td><td>c6</td><td>c7</td><td>MPEG-2</td><td>%4</td><td>c10</td></tr>\n")
+inline QString Channel(const QString& name, const QString& kind, const QString& coding,
+                       const QString& audio) {
+  return QString(
+             "<tr><td>c0</td><td>c1</td><td><a href='#'>%1</a></td><td>%2</td><td>%3</td>"
+             "<td>c5</td><td>c6</td><td>c7</td><td>MPEG-2</td><td>%4</td><td>c10</td></tr>\n")
       .arg(name, kind, coding, audio);
 }
 inline QByteArray Page(const QString& rows) {

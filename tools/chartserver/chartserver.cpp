@@ -24,7 +24,9 @@ QByteArray Response(const QByteArray& status, const QByteArray& body, bool withB
   return out;
 }
 
-QByteArray ErrorPage(const QByteArray& status) { return "<html><body><h1>" + status + "</h1></body></html>\n"; }
+QByteArray ErrorPage(const QByteArray& status) {
+  return "<html><body><h1>" + status + "</h1></body></html>\n";
+}
 }  // namespace
 
 ChartServer::ChartServer(QString rootDir, QObject* parent) : QObject(parent), root_(std::move(rootDir)) {

@@ -16,10 +16,12 @@ int main(int argc, char** argv) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral("Serves the chart site and the banner page on 127.0.0.1."));
   parser.addHelpOption();
-  const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("Port to listen on (default 8399)."),
+  const QCommandLineOption portOption(QStringLiteral("port"),
+                                      QStringLiteral("Port to listen on (default 8399)."),
                                       QStringLiteral("N"), QStringLiteral("8399"));
   const QCommandLineOption rootOption(QStringLiteral("root"), QStringLiteral("Folder with the pages."),
-                                      QStringLiteral("DIR"), QStringLiteral(TEVRIN_SOURCE_DIR "/testdata/site"));
+                                      QStringLiteral("DIR"),
+                                      QStringLiteral(TEVRIN_SOURCE_DIR "/testdata/site"));
   parser.addOption(portOption);
   parser.addOption(rootOption);
   parser.process(app);

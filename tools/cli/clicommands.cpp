@@ -18,10 +18,10 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <unistd.h>
 #include <cstdio>
 #include <exception>
 #include <optional>
-#include <unistd.h>
 
 namespace tevrin::cli {
 namespace {
@@ -82,7 +82,8 @@ class TerminalProgress final : public IBindStatusCallback {
 
  private:
   void show(qint64 bytes) {
-    std::fprintf(stderr, "\r%s", DownloadStatusText(bytes, ChartUrlIndex, ChartUrlCount).toUtf8().constData());
+    std::fprintf(stderr, "\r%s",
+                 DownloadStatusText(bytes, ChartUrlIndex, ChartUrlCount).toUtf8().constData());
     std::fflush(stderr);
     shown_ = true;
   }
@@ -115,7 +116,8 @@ void TickLanguages(const QString& list, LanguageHost& host) {
     else if (code.size() != 3)
       throw CliFailure{QStringLiteral("код языка из трёх букв ожидается, получено \"%1\"").arg(code)};
     else if (!host.other.isEmpty() && host.other != code)
-      throw CliFailure{QStringLiteral("можно указать только один другой язык (%1, %2)").arg(host.other, code)};
+      throw CliFailure{
+          QStringLiteral("можно указать только один другой язык (%1, %2)").arg(host.other, code)};
     else host.other = code;
   }
   if (!AnyLanguageTicked(host)) throw CliFailure{kNoLanguageText};
@@ -173,8 +175,9 @@ Options ParseOptions(const QStringList& arguments) {
   // An option another command owns is a mistake, not something to ignore.
   const auto refuse = [](bool given, const char* name, const QString& command) {
     if (given)
-      throw CliFailure{QStringLiteral("параметр --%1 не относится к команде %2")
-                           .arg(QString::fromLatin1(name), command.isEmpty() ? QStringLiteral("(нет)") : command)};
+      throw CliFailure{
+          QStringLiteral("параметр --%1 не относится к команде %2")
+              .arg(QString::fromLatin1(name), command.isEmpty() ? QStringLiteral("(нет)") : command)};
   };
   const bool scan = o.command == u"scan", show = o.command == u"show";
   refuse(!scan && o.langGiven, "lang", o.command);
@@ -184,7 +187,8 @@ Options ParseOptions(const QStringList& arguments) {
   refuse(!scan && o.compare, "compare", o.command);
   refuse(!show && o.ntv, "ntv", o.command);
   refuse(!show && o.tri, "tri", o.command);
-  if (o.noOverwrite && !o.save) throw CliFailure{QStringLiteral("--no-overwrite действует только вместе с --save")};
+  if (o.noOverwrite && !o.save)
+    throw CliFailure{QStringLiteral("--no-overwrite действует только вместе с --save")};
   if (parser.isSet(out) && o.out.isEmpty()) throw CliFailure{QStringLiteral("--out: не указан файл")};
   return o;
 }
@@ -310,7 +314,8 @@ QByteArray FormatRows(const std::vector<ChannelRow>& rows, bool aligned) {
   int widths[kColumns];
   for (int c = 0; c < kColumns; ++c) widths[c] = static_cast<int>(ChannelTableModel::columnCaption(c).size());
   for (const ChannelRow& row : rows)
-    for (int c = 0; c < kColumns; ++c) widths[c] = std::max(widths[c], static_cast<int>(cellAt(row, c).size()));
+    for (int c = 0; c < kColumns; ++c)
+      widths[c] = std::max(widths[c], static_cast<int>(cellAt(row, c).size()));
   const auto line = [&](const auto& textOf) {
     QString text;
     for (int c = 0; c < kColumns; ++c) {

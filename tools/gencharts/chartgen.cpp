@@ -25,7 +25,9 @@ class Random {
   int between(int lo, int hi) { return lo + below(hi - lo + 1); }
   bool chance(int percent) { return below(100) < percent; }
   template <typename T, size_t N>
-  const T& pick(const T (&items)[N]) { return items[below(static_cast<int>(N))]; }
+  const T& pick(const T (&items)[N]) {
+    return items[below(static_cast<int>(N))];
+  }
 
  private:
   uint64_t state_;
@@ -40,33 +42,107 @@ struct NamePool {
   int count;
 };
 
-const char* const kRussianTv[] = {
-    "Первый канал", "Россия 1", "Россия 24", "НТВ", "Пятый канал", "Культура", "Матч ТВ",
-    "Карусель", "ОТР", "ТВ Центр", "РЕН ТВ", "Спас", "СТС", "Домашний", "ТВ-3", "Пятница!",
-    "Звезда", "Мир", "ТНТ", "Муз-ТВ", "Дом кино", "Время", "Охота и рыбалка", "Телекафе",
-    "Бобёр", "Кухня ТВ", "Шансон ТВ", "Ю", "Че", "Русский роман", "Кино ТВ", "Наш футбол",
-    "Моя планета", "Загородный", "Живи!", "Ностальгия", "Союз", "Ru.TV", "8 канал",
-    "Мульт", "Успех", "Здоровое ТВ", "Психология21", "Три ангела", "Эхо & Ко"};
-const char* const kRussianRadio[] = {
-    "Радио России", "Маяк", "Вести FM", "Радио Культура", "Русское радио", "Ретро FM",
-    "Юмор FM", "Радио Шансон", "Авторадио", "Радио Звезда", "Радио Монте-Карло", "Радио Вера"};
-const char* const kUkrainianTv[] = {
-    "1+1", "Інтер", "ICTV", "СТБ", "Новий канал", "Україна", "UA:Перший", "ТЕТ", "НТН",
-    "Мега", "К1", "Enter-фільм", "Кіно 1", "Рада"};
+const char* const kRussianTv[] = {"Первый канал",
+                                  "Россия 1",
+                                  "Россия 24",
+                                  "НТВ",
+                                  "Пятый канал",
+                                  "Культура",
+                                  "Матч ТВ",
+                                  "Карусель",
+                                  "ОТР",
+                                  "ТВ Центр",
+                                  "РЕН ТВ",
+                                  "Спас",
+                                  "СТС",
+                                  "Домашний",
+                                  "ТВ-3",
+                                  "Пятница!",
+                                  "Звезда",
+                                  "Мир",
+                                  "ТНТ",
+                                  "Муз-ТВ",
+                                  "Дом кино",
+                                  "Время",
+                                  "Охота и рыбалка",
+                                  "Телекафе",
+                                  "Бобёр",
+                                  "Кухня ТВ",
+                                  "Шансон ТВ",
+                                  "Ю",
+                                  "Че",
+                                  "Русский роман",
+                                  "Кино ТВ",
+                                  "Наш футбол",
+                                  "Моя планета",
+                                  "Загородный",
+                                  "Живи!",
+                                  "Ностальгия",
+                                  "Союз",
+                                  "Ru.TV",
+                                  "8 канал",
+                                  "Мульт",
+                                  "Успех",
+                                  "Здоровое ТВ",
+                                  "Психология21",
+                                  "Три ангела",
+                                  "Эхо & Ко"};
+const char* const kRussianRadio[] = {"Радио России",  "Маяк",         "Вести FM",          "Радио Культура",
+                                     "Русское радио", "Ретро FM",     "Юмор FM",           "Радио Шансон",
+                                     "Авторадио",     "Радио Звезда", "Радио Монте-Карло", "Радио Вера"};
+const char* const kUkrainianTv[] = {"1+1", "Інтер", "ICTV", "СТБ", "Новий канал", "Україна", "UA:Перший",
+                                    "ТЕТ", "НТН",   "Мега", "К1",  "Enter-фільм", "Кіно 1",  "Рада"};
 const char* const kUkrainianRadio[] = {"Українське радіо", "Радіо Промінь", "Радіо Культура UA"};
 const char* const kBelarusianTv[] = {"Беларусь 1", "Беларусь 2", "Беларусь 3", "Беларусь 24",
-                                     "ОНТ", "СТВ", "Белсат"};
+                                     "ОНТ",        "СТВ",        "Белсат"};
 const char* const kBelarusianRadio[] = {"Радыё Беларусь", "Першы канал Беларускага радыё"};
-const char* const kForeignTv[] = {
-    "BBC World News", "CNN International", "Euronews", "Eurosport 1", "Discovery Channel",
-    "National Geographic", "TV5Monde", "Rai 1", "Rai 2", "Das Erste", "ZDF", "3sat", "Arte",
-    "France 24", "DW", "TRT World", "Al Jazeera English", "Fashion TV", "MTV Hits",
-    "Nickelodeon", "Cartoon Network", "Viasat History", "Travel Channel", "Fox Life & Style",
-    "M&M Music", "Bloomberg", "CNBC Europe", "Sky News", "RTL", "SAT.1", "ProSieben", "VOX",
-    "n-tv", "Polsat", "TVP Polonia", "Mezzo", "Baby TV", "Animal Planet", "History <HD>",
-    "Da Vinci", "Museum TV", "Kino Polska", "ERT World", "Show TV", "Kanal D"};
-const char* const kForeignRadio[] = {"BBC World Service", "RFI", "Deutschlandfunk",
-                                     "Radio Vaticana", "RAI Radio 1", "TRT FM", "Polskie Radio"};
+const char* const kForeignTv[] = {"BBC World News",
+                                  "CNN International",
+                                  "Euronews",
+                                  "Eurosport 1",
+                                  "Discovery Channel",
+                                  "National Geographic",
+                                  "TV5Monde",
+                                  "Rai 1",
+                                  "Rai 2",
+                                  "Das Erste",
+                                  "ZDF",
+                                  "3sat",
+                                  "Arte",
+                                  "France 24",
+                                  "DW",
+                                  "TRT World",
+                                  "Al Jazeera English",
+                                  "Fashion TV",
+                                  "MTV Hits",
+                                  "Nickelodeon",
+                                  "Cartoon Network",
+                                  "Viasat History",
+                                  "Travel Channel",
+                                  "Fox Life & Style",
+                                  "M&M Music",
+                                  "Bloomberg",
+                                  "CNBC Europe",
+                                  "Sky News",
+                                  "RTL",
+                                  "SAT.1",
+                                  "ProSieben",
+                                  "VOX",
+                                  "n-tv",
+                                  "Polsat",
+                                  "TVP Polonia",
+                                  "Mezzo",
+                                  "Baby TV",
+                                  "Animal Planet",
+                                  "History <HD>",
+                                  "Da Vinci",
+                                  "Museum TV",
+                                  "Kino Polska",
+                                  "ERT World",
+                                  "Show TV",
+                                  "Kanal D"};
+const char* const kForeignRadio[] = {"BBC World Service", "RFI",    "Deutschlandfunk", "Radio Vaticana",
+                                     "RAI Radio 1",       "TRT FM", "Polskie Radio"};
 
 const NamePool kPools[] = {
     {Origin::Russian, false, kRussianTv, int(std::size(kRussianTv))},
@@ -80,10 +156,10 @@ const NamePool kPools[] = {
 };
 
 const char* const kSuffixes[] = {" HD", " +2", " +4", " International", " Europe", " Baltic", " 4K"};
-const char* const kForeignAudio[] = {"eng", "deu", "fra", "ita", "tur", "ara", "pol", "gre",
-                                     "eng deu", "fra.eng", "spa"};
-const char* const kPaidSystems[] = {"Viaccess", "Irdeto", "Conax", "Nagravision", "DRE-Crypt",
-                                    "BISS", "Videoguard", "Viaccess.Irdeto", "Conax.Irdeto"};
+const char* const kForeignAudio[] = {"eng", "deu", "fra",     "ita",     "tur", "ara",
+                                     "pol", "gre", "eng deu", "fra.eng", "spa"};
+const char* const kPaidSystems[] = {"Viaccess", "Irdeto",     "Conax",           "Nagravision", "DRE-Crypt",
+                                    "BISS",     "Videoguard", "Viaccess.Irdeto", "Conax.Irdeto"};
 const char* const kVideo[] = {"MPEG-2", "H.264", "H.264", "HEVC", "MPEG-4"};
 const char* const kNotes[] = {"Тест", "Временно", "Новый", "Ночное вещание", "Part time"};
 const char* const kBeams[] = {"Europe", "Russia", "Wide", "Middle East", "Siberia", "Spot 2"};
@@ -92,9 +168,15 @@ const char* const kFec[] = {"1/2", "2/3", "3/4", "5/6", "7/8", "3/5", "8/9"};
 // Positions whose pages carry pay-TV packages (they name them on line 9).
 QString PackageFor(int position, Random& random) {
   switch (position) {
-    case 36: case 56: return random.chance(60) ? (random.chance(50) ? "NTV+" : "Tricolor TV") : QString();
-    case 53: case 75: case 85: case 90: case 96: return random.chance(35) ? "NTV+ Vostok" : QString();
-    case 13: case 80: return random.chance(20) ? "Tricolor Sibir" : QString();
+    case 36:
+    case 56: return random.chance(60) ? (random.chance(50) ? "NTV+" : "Tricolor TV") : QString();
+    case 53:
+    case 75:
+    case 85:
+    case 90:
+    case 96: return random.chance(35) ? "NTV+ Vostok" : QString();
+    case 13:
+    case 80: return random.chance(20) ? "Tricolor Sibir" : QString();
     default: return {};
   }
 }
@@ -157,13 +239,14 @@ QStringList TransponderLines(int position, Random& random) {
   static const char kPolarisations[] = {'H', 'V', 'H', 'V', 'L', 'R'};
   const bool s2 = random.chance(55);
   QStringList lines;
-  lines << QStringLiteral("T: %1 %2").arg(random.between(10700, 12750)).arg(QChar(random.pick(kPolarisations)))
-        << (s2 ? "DVB-S2" : "DVB-S") << (s2 && random.chance(50) ? "8PSK" : "QPSK")
-        << QStringLiteral("SR %1").arg(random.between(4, 60) * 500)
-        << QStringLiteral("FEC %1").arg(QString::fromUtf8(random.pick(kFec)))
-        << QStringLiteral("ONID %1").arg(random.between(1, 200))
-        << QStringLiteral("TID %1").arg(random.between(100, 9999))
-        << QStringLiteral("Beam %1").arg(QString::fromUtf8(random.pick(kBeams)));
+  lines
+      << QStringLiteral("T: %1 %2").arg(random.between(10700, 12750)).arg(QChar(random.pick(kPolarisations)))
+      << (s2 ? "DVB-S2" : "DVB-S") << (s2 && random.chance(50) ? "8PSK" : "QPSK")
+      << QStringLiteral("SR %1").arg(random.between(4, 60) * 500)
+      << QStringLiteral("FEC %1").arg(QString::fromUtf8(random.pick(kFec)))
+      << QStringLiteral("ONID %1").arg(random.between(1, 200))
+      << QStringLiteral("TID %1").arg(random.between(100, 9999))
+      << QStringLiteral("Beam %1").arg(QString::fromUtf8(random.pick(kBeams)));
   const QString package = PackageFor(position, random);
   if (!package.isEmpty()) lines << package;
   return lines;
@@ -376,8 +459,8 @@ QString WriteSite(const QString& dir, int variant, int largeRows) {
   };
   for (int i = 1; i < kSatelliteCount; ++i) {
     const int position = ChartPosition(i);
-    const QString error = write(root.filePath(QStringLiteral("charts/%1.html").arg(position)),
-                                ChartPage(position, variant));
+    const QString error =
+        write(root.filePath(QStringLiteral("charts/%1.html").arg(position)), ChartPage(position, variant));
     if (!error.isEmpty()) return error;
   }
   for (const auto& [name, bytes] : {std::pair{QStringLiteral("reklama.html"), BannerPage()},

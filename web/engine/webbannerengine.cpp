@@ -1,7 +1,7 @@
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 #include <QVariant>
-#include <QPointer>
 
 #include <QEventLoop>
 #include <QTimer>
@@ -69,8 +69,9 @@ class BannerPage : public QWebEnginePage {
     script.setInjectionPoint(QWebEngineScript::DocumentCreation);
     script.setWorldId(QWebEngineScript::ApplicationWorld);
     script.setRunsOnSubFrames(true);
-    script.setSourceCode(QStringLiteral("console.log('%1' + (window === window.top ? 'M' : 'F') + location.href);")
-                             .arg(marker_));
+    script.setSourceCode(
+        QStringLiteral("console.log('%1' + (window === window.top ? 'M' : 'F') + location.href);")
+            .arg(marker_));
     scripts().insert(script);
   }
 

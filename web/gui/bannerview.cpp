@@ -47,7 +47,8 @@ bool BannerView::loadEngine() {
 
 QWidget* BannerView::view() const {
   QWidget* view = nullptr;
-  if (engine_) QMetaObject::invokeMethod(engine_.data(), "view", Qt::DirectConnection, Q_RETURN_ARG(QWidget*, view));
+  if (engine_)
+    QMetaObject::invokeMethod(engine_.data(), "view", Qt::DirectConnection, Q_RETURN_ARG(QWidget*, view));
   return view;
 }
 
