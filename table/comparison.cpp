@@ -33,8 +33,7 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
 
   // Gone rows: a key appended here counts as present for the saved rows after
   // it, so a key saved twice gives one gone row.
-  for (size_t p = 0; p < previous.size(); ++p) {
-    const SavedRecord& r = previous[p];
+  for (const SavedRecord& r : previous) {
     const QString key = r.transponder + r.channelName;
     if (currentKeys.contains(key)) continue;
     currentKeys.insert(key);

@@ -93,6 +93,7 @@ void TestCsvExport::failedExportLeavesThePreviousFile() {
     ExportTable({ScanRow(1, "old", "old")}, path);
     const QByteArray before = ReadAll(path);
     std::vector<ChannelRow> rows;
+    rows.reserve(2000);
     for (int i = 0; i < 2000; ++i) rows.push_back(ScanRow(i, "1.2.3.4.5.6.7.8.9", "канал"));
     {
       FileSizeLimit limit(4096);

@@ -280,6 +280,7 @@ void TestRecords::failedSaveKeepsThePreviousTableWhole() {
     WriteSavedTable(path, rows, QDate(2024, 1, 1));
     const QByteArray before = ReadAll(path);
     std::vector<ChannelRow> big;
+    big.reserve(200);
     for (int i = 0; i < 200; ++i) big.push_back(ScanRow(i + 1, QString::number(i), "name"));
     {
       FileSizeLimit limit(10 * 476);
@@ -330,6 +331,7 @@ void TestRecords::randomRowsRoundTrip() {
     return s;
   };
   std::vector<ChannelRow> rows;
+  rows.reserve(300);
   for (int i = 0; i < 300; ++i)
     rows.push_back(
         ScanRow(i + 1, randomText(170), randomText(120), randomText(110), randomText(14), randomText(110)));

@@ -459,13 +459,13 @@ QString WriteSite(const QString& dir, int variant, int largeRows) {
   };
   for (int i = 1; i < kSatelliteCount; ++i) {
     const int position = ChartPosition(i);
-    const QString error =
+    QString error =
         write(root.filePath(QStringLiteral("charts/%1.html").arg(position)), ChartPage(position, variant));
     if (!error.isEmpty()) return error;
   }
   for (const auto& [name, bytes] : {std::pair{QStringLiteral("reklama.html"), BannerPage()},
                                     std::pair{QStringLiteral("index.html"), IndexPage()}}) {
-    const QString error = write(root.filePath(name), bytes);
+    QString error = write(root.filePath(name), bytes);
     if (!error.isEmpty()) return error;
   }
   if (largeRows > 0)

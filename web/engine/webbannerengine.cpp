@@ -33,9 +33,9 @@ class WebBannerEngine : public QObject {
   Q_INVOKABLE QVariant evaluate(const QString& script, int timeoutMs);
 
  signals:
-  void beforeNavigate(const QUrl& url);
-  void navigateComplete(const QUrl& url);
-  void documentComplete(const QUrl& url);
+  void beforeNavigate(const QUrl&);
+  void navigateComplete(const QUrl&);
+  void documentComplete(const QUrl&);
 
  private:
   void createView();
