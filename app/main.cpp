@@ -27,10 +27,11 @@ int main(int argc, char** argv) {
   tevrin::MessageBoxes boxes;
   tevrin::SetMessageService(&boxes);
 
+  tevrin::InstallHintTiming();  // before any window, so no control is polished twice
+
   tevrin::TMainF MainF;  // the first window: closing it ends the tool
   tevrin::TFormLoadURL FormLoadURL(&MainF);
   MainF.setFormLoadURL(&FormLoadURL);
-  tevrin::InstallHintTiming();
   MainF.show();
   const int status = app.exec();
   return status;

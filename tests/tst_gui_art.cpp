@@ -1,3 +1,4 @@
+#include "app/gui/pictures.h"
 #include "scan/gui/badgeanimation.h"
 
 #include <QApplication>
@@ -37,14 +38,8 @@ Hue Classify(QRgb px) {
   return Hue::Other;
 }
 
-QImage Render(const QString& path, QSize size) {
-  QSvgRenderer r(path);
-  QImage img(size, QImage::Format_ARGB32_Premultiplied);
-  img.fill(Qt::transparent);
-  QPainter p(&img);
-  r.render(&p);
-  return img;
-}
+// Drawn as the window draws it.
+QImage Render(const QString& path, QSize size) { return SvgPixmap(path, size).toImage(); }
 
 int Count(const QImage& img, Hue hue) {
   int n = 0;
@@ -139,7 +134,8 @@ class TstGuiArt : public QObject {
       QSvgRenderer r(path);
       QVERIFY2(r.isValid(), pic.name);
       QCOMPARE(r.defaultSize(), pic.size);
-      QVERIFY2(!QIcon(path).pixmap(pic.size).isNull(), pic.name);
+      QCOMPARE(SvgPixmap(path, pic.size).size(), pic.size);
+      QCOMPARE(SvgIcon(path, pic.size).availableSizes(), QList<QSize>{pic.size});
 
       const QImage img = Render(path, pic.size);
       for (const Probe& probe : pic.probes) {
@@ -160,6 +156,12 @@ class TstGuiArt : public QObject {
                                                              .arg(share.minPercent)));
       }
     }
+  }
+
+  void missingPictureDrawsNothing() {
+    QVERIFY(SvgPixmap(QStringLiteral(":/images/none.svg"), QSize(12, 12)).isNull());
+    QVERIFY(SvgIcon(QStringLiteral(":/images/none.svg"), QSize(12, 12)).isNull());
+    QVERIFY(SvgPixmap(QStringLiteral(":/images/tv.svg"), QSize()).isNull());
   }
 
   void badgeFramesFormATurningClip() {

@@ -1,4 +1,5 @@
 #include "app/errors.h"
+#include "app/gui/fonts.h"
 #include "app/gui/hints.h"
 #include "app/gui/mainform.h"
 #include "app/gui/skin.h"
@@ -70,10 +71,32 @@ class TstGuiMainForm : public QObject {
     QCOMPARE(w.PopupMenuListNew->actions().size(), 2);
     QCOMPARE(w.N1->text(), QString("Добавить"));
     QCOMPARE(w.N2->text(), QString("Удалить"));
-    QCOMPARE(w.ListViewNew->font().family(), QString("Times New Roman"));
     QVERIFY(w.ListViewNew->font().bold());
     QCOMPARE(w.CmbBoxURL->font().pixelSize(), 15);
     QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  void designedFontsOrTheirMetricTwins() {
+    test::TempExeDir home;
+    TMainF w;
+    const QString serif = InstalledFamily(kSerifFamily), sans = InstalledFamily(kSansFamily);
+    QVERIFY2(serif == "Times New Roman" || serif == "Liberation Serif", qPrintable(serif));
+    QVERIFY2(sans == "MS Sans Serif" || sans == "Liberation Sans", qPrintable(sans));
+    // What is drawn is that family, not whatever fontconfig offers instead.
+    // The boxes' controls take the boxes' font; the captions have their own.
+    const QList<QWidget*> serifBold = {w.ListViewNew, w.CmbBoxURL,   w.GroupBox1, w.GroupBoxTabl,
+                                       w.CheckBoxRus, w.CheckBoxOth, w.EditOther, w.BitBtnGo};
+    for (QWidget* control : serifBold) {
+      QCOMPARE(QFontInfo(control->font()).family(), serif);
+      QVERIFY(control->font().bold());
+    }
+    for (QWidget* control : QList<QWidget*>{w.Label1, w.Label2, w.sLabel1, w.LabelURL, &w}) {
+      QCOMPARE(QFontInfo(control->font()).family(), sans);
+      QVERIFY(!control->font().bold());
+    }
+    // The group boxes take only the family from the layout; the size is the form's.
+    QCOMPARE(w.GroupBox1->font().pixelSize(), 11);
+    QCOMPARE(w.Label1->font().pixelSize(), 11);
   }
 
   void hintsAndTheirTiming() {

@@ -24,7 +24,11 @@ bool HintTimingFilter::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void InstallHintTiming() {
-  QApplication::setStyle(new HintStyle(QApplication::style()->name()));
+  // The proxy wraps the style in use rather than creating one by name: that
+  // would search the style plug-ins again, and a style set after the windows
+  // exist polishes every control once more.
+  QStyle* current = QApplication::style();
+  if (dynamic_cast<HintStyle*>(current) == nullptr) QApplication::setStyle(new HintStyle(current));
   static HintTimingFilter filter;
   qApp->installEventFilter(&filter);
 }

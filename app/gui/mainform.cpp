@@ -2,6 +2,8 @@
 
 #include "app/errors.h"
 #include "app/guard.h"
+#include "app/gui/fonts.h"
+#include "app/gui/pictures.h"
 #include "app/gui/skin.h"
 #include "app/messages.h"
 #include "app/paths.h"
@@ -40,13 +42,6 @@
 // The pictures live in the window library; a static library must register them.
 static void RegisterImages() { Q_INIT_RESOURCE(images); }
 
-// The layout's fonts come from another desktop; their metric twins keep the
-// captions inside their designed boxes.
-static void SubstituteFonts() {
-  QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"));
-  QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"));
-}
-
 namespace tevrin {
 namespace {
 
@@ -65,13 +60,6 @@ struct ColumnLimits {
 constexpr ColumnLimits kColumns[ChannelTableModel::kColumnCount] = {{0, 0, 1},     {40, 35, 40}, {140, 60, 0},
                                                                     {195, 150, 0}, {45, 45, 0},  {45, 45, 45},
                                                                     {120, 0, 0},   {20, 20, 0}};
-
-QFont PixelFont(const QString& family, int pixels, bool bold = false) {
-  QFont font(family);
-  font.setPixelSize(pixels);
-  font.setBold(bold);
-  return font;
-}
 
 // The language boxes and the progress of the window, as the parser sees them.
 class WindowParserHost final : public ChartParserHost {
@@ -111,7 +99,8 @@ std::function<void()>& TMainF::TerminateHook() {
 
 TMainF::TMainF(QWidget* parent) : QWidget(parent), ui_(new Ui::TMainF), model_(new ChannelTableModel(this)) {
   RegisterImages();
-  SubstituteFonts();
+  // The form's font first: the controls measure their captions as they are made.
+  setFont(DesignedFont(kSansFamily, 11));
   ui_->setupUi(this);
   setUpControls();
   setUpTable();
@@ -161,32 +150,30 @@ void TMainF::setUpControls() {
   sPanel1 = ui_->sPanel1;
 
   setWindowTitle(kAppTitle);
-  setWindowIcon(QIcon(QStringLiteral(":/images/app_icon.svg")));
-  setFont(PixelFont(QStringLiteral("MS Sans Serif"), 11));
+  setWindowIcon(SvgIcon(QStringLiteral(":/images/app_icon.svg"), QSize(64, 64)));
+  GroupBox1->setFont(DesignedFamilyFont(kSerifFamily, true));
+  GroupBoxTabl->setFont(DesignedFamilyFont(kSerifFamily, true));
   resize(kDesignedClientWidth, kDesignedClientHeight);
   setMinimumSize(kMinimumOuterWidth, kMinimumOuterHeight);  // corrected by the frame once shown
 
-  for (QLabel* label : {Label1, Label2, sLabel1, LabelURL}) {
-    label->setFont(PixelFont(QStringLiteral("MS Sans Serif"), 11));
-    label->setStyleSheet(QStringLiteral("color: black; background: transparent;"));
-  }
-  CmbBoxURL->setFont(PixelFont(QStringLiteral("Times New Roman"), 15, true));
+  for (QLabel* label : {Label1, Label2, sLabel1, LabelURL}) label->setFont(DesignedFont(kSansFamily, 11));
+  CmbBoxURL->setFont(DesignedFont(kSerifFamily, 15, true));
   for (int i = 0; i < kSatelliteCount; ++i) CmbBoxURL->addItem(SatelliteName(i));
   CmbBoxURL->setCurrentIndex(0);
   sComboBoxColor->setCurrentIndex(1);
 
-  Image2->setPixmap(QIcon(QStringLiteral(":/images/flag_rus.svg")).pixmap(18, 12));
-  Image3->setPixmap(QIcon(QStringLiteral(":/images/flag_ukr.svg")).pixmap(18, 12));
-  Image4->setPixmap(QIcon(QStringLiteral(":/images/flag_bel.svg")).pixmap(18, 12));
+  Image2->setPixmap(SvgPixmap(QStringLiteral(":/images/flag_rus.svg"), QSize(18, 12)));
+  Image3->setPixmap(SvgPixmap(QStringLiteral(":/images/flag_ukr.svg"), QSize(18, 12)));
+  Image4->setPixmap(SvgPixmap(QStringLiteral(":/images/flag_bel.svg"), QSize(18, 12)));
   for (QLabel* flag : {Image2, Image3, Image4}) flag->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  Image1->setPixmap(QIcon(QStringLiteral(":/images/logo.svg")).pixmap(300, 75));
+  Image1->setPixmap(SvgPixmap(QStringLiteral(":/images/logo.svg"), QSize(300, 75)));
   LabelURL->setText(MakerSiteUrl());
   LabelURL->installEventFilter(this);
 
-  BitBtnGo->setIcon(QIcon(QStringLiteral(":/images/btn_scan.svg")));
-  BitBtnExp->setIcon(QIcon(QStringLiteral(":/images/btn_export.svg")));
-  BitBtnSave->setIcon(QIcon(QStringLiteral(":/images/btn_save.svg")));
-  BitBtnOpen->setIcon(QIcon(QStringLiteral(":/images/btn_compare.svg")));
+  BitBtnGo->setIcon(SvgIcon(QStringLiteral(":/images/btn_scan.svg"), BitBtnGo->iconSize()));
+  BitBtnExp->setIcon(SvgIcon(QStringLiteral(":/images/btn_export.svg"), BitBtnExp->iconSize()));
+  BitBtnSave->setIcon(SvgIcon(QStringLiteral(":/images/btn_save.svg"), BitBtnSave->iconSize()));
+  BitBtnOpen->setIcon(SvgIcon(QStringLiteral(":/images/btn_compare.svg"), BitBtnOpen->iconSize()));
 
   editOtherColor_ = Qt::white;
   EditOther->setStyleSheet(QStringLiteral("background-color: white;"));
@@ -204,16 +191,17 @@ void TMainF::setUpControls() {
 }
 
 void TMainF::setUpTable() {
-  static const QIcon images[] = {QIcon(QStringLiteral(":/images/tv.svg")),
-                                 QIcon(QStringLiteral(":/images/free.svg")),
-                                 QIcon(QStringLiteral(":/images/paid.svg"))};
+  static const QSize kCellImage(12, 12);
+  static const QIcon images[] = {SvgIcon(QStringLiteral(":/images/tv.svg"), kCellImage),
+                                 SvgIcon(QStringLiteral(":/images/free.svg"), kCellImage),
+                                 SvgIcon(QStringLiteral(":/images/paid.svg"), kCellImage)};
   model_->setImageProvider([](int image) -> QVariant {
     if (image < 0 || image > 2) return {};
     return images[image];
   });
   ListViewNew->setModel(model_);
-  ListViewNew->setFont(PixelFont(QStringLiteral("Times New Roman"), 13, true));
-  ListViewNew->setIconSize(QSize(12, 12));
+  ListViewNew->setFont(DesignedFont(kSerifFamily, 13, true));
+  ListViewNew->setIconSize(kCellImage);
   ListViewNew->setShowGrid(true);
   ListViewNew->setSelectionBehavior(QAbstractItemView::SelectRows);
   ListViewNew->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -11,6 +11,7 @@ QString BuiltInSkin() {
   // panel, the warm window background.
   return QStringLiteral(R"(
     [skinSection="FORM"] { background-color: #ece7da; }
+    QLabel#Label1, QLabel#Label2, QLabel#sLabel1, QLabel#LabelURL { color: black; background: transparent; }
     QGroupBox[skinSection="GROUPBOX"] {
       border: 1px solid #7f9db9; border-radius: 3px; margin-top: 7px; background-color: #ece7da; }
     QGroupBox[skinSection="GROUPBOX"]::title { subcontrol-origin: margin; left: 8px; padding: 0 2px; color: #1c3d6e; }

@@ -1,5 +1,6 @@
 #include "scan/gui/formloadurl.h"
 
+#include "app/gui/fonts.h"
 #include "scan/gui/badgeanimation.h"
 #include "ui_TFormLoadURL.h"
 
@@ -14,8 +15,7 @@ TFormLoadURL::TFormLoadURL(QWidget* mainWindow)
   ui_->setupUi(this);
   setObjectName(QStringLiteral("FormLoadURL"));
   setFixedSize(164, 65);
-  QFont font(QStringLiteral("MS Sans Serif"));
-  font.setPixelSize(11);
+  const QFont font = DesignedFont(kSansFamily, 11);
   setFont(font);
   ui_->LabelStatus->setFont(font);
   ui_->LabelStatus->setStyleSheet(QStringLiteral("color: black;"));
