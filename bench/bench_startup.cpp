@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLabel>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -37,14 +38,17 @@ int Child(int argc, char** argv, const QByteArray& which) {
   QTemporaryDir home;
   if (which == "tevrin") {
     tevrin::SetExeDirOverride(home.path());
+    tevrin::InstallHintTiming();
     auto* main = new tevrin::TMainF;
     window.reset(main);
     progress = std::make_unique<tevrin::TFormLoadURL>(main);
     main->setFormLoadURL(progress.get());
-    tevrin::InstallHintTiming();
   } else {
     window = std::make_unique<QWidget>();
     window->resize(850, 416);
+    // The second baseline draws one caption: the least any window with text
+    // pays for the font database.
+    if (which == "caption") (new QLabel(QStringLiteral("Критерии поиска"), window.get()))->move(8, 8);
   }
   window->show();
   if (!QTest::qWaitForWindowExposed(window.get())) return 1;
@@ -66,11 +70,12 @@ double Median(std::vector<double> v) {
 int main(int argc, char** argv) {
   if (argc >= 3 && QByteArray(argv[1]) == "--child") return Child(argc, argv, argv[2]);
   QCoreApplication app(argc, argv);
-  constexpr int kRuns = 5;
-  std::vector<double> time[2], memory[2];
-  const char* kinds[2] = {"bare", "tevrin"};
+  constexpr int kRuns = 7;
+  constexpr int kKinds = 3;
+  const char* kinds[kKinds] = {"bare", "caption", "tevrin"};
+  std::vector<double> time[kKinds], memory[kKinds];
   for (int run = 0; run < kRuns; ++run) {
-    for (int k = 0; k < 2; ++k) {
+    for (int k = 0; k < kKinds; ++k) {
       QProcess child;
       QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
       if (!env.contains("QT_QPA_PLATFORM")) env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -90,11 +95,15 @@ int main(int argc, char** argv) {
       memory[k].push_back(out.value(1).toDouble());
     }
   }
-  const double tb = Median(time[0]), tt = Median(time[1]);
-  const double mb = Median(memory[0]), mt = Median(memory[1]);
+  double t[kKinds], m[kKinds];
+  for (int k = 0; k < kKinds; ++k) t[k] = Median(time[k]), m[k] = Median(memory[k]);
   std::printf("start-up to shown window (median of %d, wall time of the process):\n", kRuns);
-  std::printf("  bare Qt window %.1f ms, Tevrin %.1f ms, ratio %.2f\n", tb, tt, tt / tb);
+  std::printf("  bare Qt window %.1f ms, Tevrin %.1f ms, ratio %.2f (goal <= 1.20)\n", t[0], t[2],
+              t[2] / t[0]);
+  std::printf("  bare window with one caption %.1f ms, Tevrin ratio to it %.2f\n", t[1], t[2] / t[1]);
   std::printf("resident memory with the window shown, before any scan:\n");
-  std::printf("  bare Qt window %.0f KiB, Tevrin %.0f KiB, ratio %.2f\n", mb, mt, mt / mb);
+  std::printf("  bare Qt window %.0f KiB, Tevrin %.0f KiB, ratio %.2f (goal <= 1.20)\n", m[0], m[2],
+              m[2] / m[0]);
+  std::printf("  bare window with one caption %.0f KiB, Tevrin ratio to it %.2f\n", m[1], m[2] / m[1]);
   return 0;
 }
