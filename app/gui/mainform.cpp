@@ -177,6 +177,9 @@ void TMainF::setUpControls() {
 
   editOtherColor_ = Qt::white;
   EditOther->setStyleSheet(QStringLiteral("background-color: white;"));
+  // A control with a style sheet of its own stops inheriting its box's font
+  // when it is polished, so the edit box is given that font outright.
+  EditOther->setFont(DesignedFont(kSerifFamily, 11, true));
   ListViewOld->hide();
   Button1->hide();
   sPanel1->hide();
