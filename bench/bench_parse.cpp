@@ -1,5 +1,6 @@
 // Times the chart parser against the bare HTML parse of the same bytes.
 // bench_parse [CHANNEL_ROWS]   (default 12000)
+#include "bench/summary.h"
 #include "scan/chartparser.h"
 #include "scan/pagetext.h"
 #include "table/channeltable.h"
@@ -60,5 +61,9 @@ int main(int argc, char** argv) {
   std::printf("gumbo_parse alone:  %8.1f ms\n", bareBest / 1e6);
   std::printf("ParseChartPage:     %8.1f ms\n", parseBest / 1e6);
   std::printf("ratio:              %8.2f (goal <= 1.50)\n", double(parseBest) / double(bareBest));
+  char on[128];
+  std::snprintf(on, sizeof on, "%.1f MB page, %d TR, %d rows kept", utf8.size() / 1e6, trCount, accepted);
+  bench::SummaryRow("ParseChartPage", on, parseBest / 1e6, "ms", "gumbo_parse alone", bareBest / 1e6,
+                    "<= 1.5");
   return 0;
 }

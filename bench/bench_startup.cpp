@@ -5,6 +5,7 @@
 #include "app/gui/hints.h"
 #include "app/gui/mainform.h"
 #include "app/paths.h"
+#include "bench/summary.h"
 #include "scan/gui/formloadurl.h"
 
 #include <QApplication>
@@ -105,5 +106,13 @@ int main(int argc, char** argv) {
   std::printf("  bare Qt window %.0f KiB, Tevrin %.0f KiB, ratio %.2f (goal <= 1.20)\n", m[0], m[2],
               m[2] / m[0]);
   std::printf("  bare window with one caption %.0f KiB, Tevrin ratio to it %.2f\n", m[1], m[2] / m[1]);
+  const char* on = "850 x 416 window, offscreen";
+  tevrin::bench::SummaryRow("start-up to the shown window", on, t[2], "ms", "bare Qt window", t[0], "<= 1.2");
+  tevrin::bench::SummaryRow("start-up to the shown window", on, t[2], "ms", "bare window with one caption",
+                            t[1], "-");
+  tevrin::bench::SummaryRow("resident memory before a scan", on, m[2] / 1024, "MiB", "bare Qt window",
+                            m[0] / 1024, "<= 1.2");
+  tevrin::bench::SummaryRow("resident memory before a scan", on, m[2] / 1024, "MiB",
+                            "bare window with one caption", m[1] / 1024, "-");
   return 0;
 }

@@ -3,6 +3,7 @@
 // rows. Prints milliseconds and nanoseconds per row; the per-row figure should
 // stay flat as the table grows.
 #include "app/paths.h"
+#include "bench/summary.h"
 #include "table/channeltable.h"
 #include "table/comparison.h"
 #include "table/csvexport.h"
@@ -16,6 +17,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <string>
 
 using namespace tevrin;
 
@@ -57,8 +60,24 @@ double BestMs(int runs, const std::function<void()>& work, const std::function<v
   return best;
 }
 
+std::map<std::string, std::map<int, double>> figures;
+
 void Report(const char* what, int n, double ms) {
   std::printf("%-28s %7d rows %9.2f ms %8.0f ns/row\n", what, n, ms, ms * 1e6 / n);
+  figures[what][n] = ms;
+}
+
+// Growth against the table ten times smaller: a ratio near 1 is linear, near
+// 10 quadratic.
+void SummariseGrowth(const char* what) {
+  const std::map<int, double>& at = figures[what];
+  for (int n : {10000, 100000}) {
+    char on[64];
+    std::snprintf(on, sizeof on, "%d rows", n);
+    bench::SummaryRow(what, on, at.at(n), "ms",
+                      n == 10000 ? "10 x the 1,000-row figure" : "10 x the 10,000-row figure",
+                      10 * at.at(n / 10), n == 10000 ? "< 50 ms, linear (~1)" : "linear (~1)");
+  }
 }
 
 }  // namespace
@@ -97,5 +116,6 @@ int main(int argc, char** argv) {
     Report("export", n, BestMs(runs, [&] { ExportTable(table.rows(), BesideExe("exsport.csv")); }));
   }
   SetExeDirOverride(QString());
+  for (const char* what : {"stored view", "comparison", "export", "save"}) SummariseGrowth(what);
   return 0;
 }
