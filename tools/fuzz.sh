@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz/ and runs each for a
 # bounded time on a copy of its seed inputs. Installs nothing.
-#   FUZZ_SECONDS   time per target (default 45)
+#   FUZZ_SECONDS   time per target (default 60)
 #   FUZZ_TARGETS   which targets (default: all four)
 #   BUILD_DIR      build directory (default build-fuzz)
 # Exits non-zero when any target crashes, leaks, times out, runs out of memory
 # or gets a sanitizer report; the reproducer is left in build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-SECONDS_EACH="${FUZZ_SECONDS:-45}"
+SECONDS_EACH="${FUZZ_SECONDS:-60}"
 TARGETS="${FUZZ_TARGETS:-chartpage savedtable profile exportline}"
 BUILD="${BUILD_DIR:-build-fuzz}"
 
