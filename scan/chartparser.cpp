@@ -131,26 +131,16 @@ void ChildElements(const GumboNode* row, std::vector<const GumboNode*>& cells) {
   }
 }
 
-// The values of the last rows read; each keeps its value until overwritten.
-struct WorkingValues {
-  QString transponder;
-  QString name;
-  QString kind;
-  QString encryption;
-  QString video;
-  QString audio;
-};
-
-ChannelRow MakeRow(const WorkingValues& v, int number) {
-  const bool freeToAir = v.encryption == QLatin1String("FTA");
+// A channel row of the table, under the transponder read last.
+ChannelRow MakeRow(const QString& transponder, const std::vector<const GumboNode*>& cells,
+                   const QString& audio, int number) {
+  const QString encryption = InnerText(cells[4]);
+  const bool freeToAir = encryption == QLatin1String("FTA");
   ChannelRow row;
   row.subItems.reserve(6);
-  row.subItems << QString::number(number)
-               << (v.transponder.size() > kTransponderPrefix
-                       ? CleanCellText(v.transponder.mid(kTransponderPrefix))
-                       : QString())
-               // The page is decoded once, correctly, so the name is taken as it is.
-               << v.name << v.audio << v.video << (freeToAir ? kFreeToAirText : CleanCellText(v.encryption));
+  // The page is decoded once, correctly, so the name is taken as it is.
+  row.subItems << QString::number(number) << transponder << InnerText(cells[2]) << audio
+               << InnerText(cells[8]) << (freeToAir ? kFreeToAirText : CleanCellText(encryption));
   row.setImage(kSubName, kImageTv);
   row.setImage(kSubCoding, freeToAir ? kImageFree : kImagePaid);
   return row;
@@ -202,23 +192,23 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
   const std::vector<const GumboNode*> rows = TableRows(output->document, depth);
   host.setProgressMaximum(static_cast<int>(std::min<size_t>(rows.size(), INT_MAX)));
 
-  WorkingValues v;
+  // The transponder row's text stands for every channel row under it. A
+  // channel row's other cells are read only once its language has passed.
+  QString transponder;
   std::vector<const GumboNode*> cells;
   for (const GumboNode* tr : rows) {
     ChildElements(tr, cells);
     host.stepProgress();
     const size_t count = cells.size();
     if (count == kTransponderCells) {
-      v.transponder = InnerText(cells[1]);
+      const QString text = InnerText(cells[1]);
+      transponder =
+          text.size() > kTransponderPrefix ? CleanCellText(text.mid(kTransponderPrefix)) : QString();
     } else if (count >= kChannelCells) {
-      v.encryption = InnerText(cells[4]);
-      v.audio = CleanCellText(InnerText(cells[9]));
-      v.video = InnerText(cells[8]);
-      v.name = InnerText(cells[2]);
-      v.kind = InnerText(cells[3]);
+      const QString audio = CleanCellText(InnerText(cells[9]));
       // The kind is looked at only when the language has passed.
-      if (IsWantedLanguage(v.audio, host) && v.kind != QLatin1String("R")) {
-        table.appendRow(MakeRow(v, table.count() + 1));
+      if (IsWantedLanguage(audio, host) && InnerText(cells[3]) != QLatin1String("R")) {
+        table.appendRow(MakeRow(transponder, cells, audio, table.count() + 1));
         host.enableSave();
       }
     }

@@ -282,35 +282,22 @@ class TextBuilder {
   bool lineHasContent_ = false;
 };
 
+// Blocks and paragraphs ask for the same line breaks before and after them.
+bool BreakAroundBlock(TextBuilder& b, Display d) {
+  if (d != Display::Block && d != Display::Table && d != Display::Paragraph) return false;
+  b.lineBoundary();
+  b.requireBreaks(d == Display::Paragraph ? 2 : 1);
+  return true;
+}
+
 void Enter(TextBuilder& b, Display d) {
-  switch (d) {
-    case Display::Block:
-    case Display::Table:
-      b.lineBoundary();
-      b.requireBreaks(1);
-      break;
-    case Display::Paragraph:
-      b.lineBoundary();
-      b.requireBreaks(2);
-      break;
-    case Display::Row:
-    case Display::Cell:
-    case Display::RowGroup: b.lineBoundary(); break;
-    default: break;
-  }
+  if (BreakAroundBlock(b, d)) return;
+  if (d == Display::Row || d == Display::Cell || d == Display::RowGroup) b.lineBoundary();
 }
 
 void Leave(TextBuilder& b, Display d, const GumboNode* node) {
+  if (BreakAroundBlock(b, d)) return;
   switch (d) {
-    case Display::Block:
-    case Display::Table:
-      b.lineBoundary();
-      b.requireBreaks(1);
-      break;
-    case Display::Paragraph:
-      b.lineBoundary();
-      b.requireBreaks(2);
-      break;
     case Display::Cell:
       b.lineBoundary();
       if (HasLaterCell(node)) b.tab();
