@@ -85,10 +85,6 @@ struct GumboDeleter {
   }
 };
 
-bool IsElement(const GumboNode* node) {
-  return node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE;
-}
-
 // Every TR element of the document in document order, found without recursion.
 // Template contents are not part of the document: their rows are not taken,
 // but their depth counts for freeing the tree.

@@ -135,10 +135,6 @@ bool PreservesWhiteSpace(const GumboNode* node) {
          e.tag == GUMBO_TAG_PLAINTEXT;
 }
 
-bool IsElement(const GumboNode* node) {
-  return node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE;
-}
-
 bool IsTag(const GumboNode* node, GumboTag tag) {
   return IsElement(node) && node->v.element.tag == tag &&
          node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML;
@@ -323,16 +319,16 @@ const GumboNode* OnlyRenderedChild(const GumboNode* node, Display d) {
 
 bool IsRendered(const GumboNode* element, int& preserveDepth) {
   preserveDepth = 0;
-  for (const GumboNode* n = element; n && n->type != GUMBO_NODE_DOCUMENT; n = n->parent) {
+  const GumboNode* below = nullptr;  // the child of `n` on the way up
+  for (const GumboNode* n = element; n && n->type != GUMBO_NODE_DOCUMENT; below = n, n = n->parent) {
     if (!IsElement(n)) continue;
     const Display d = DisplayOf(n);
     if (d == Display::None) return false;
     if (d == Display::Replaced && n != element) return false;  // fallback content
     if (PreservesWhiteSpace(n)) ++preserveDepth;
-    const GumboNode* parent = n->parent;
-    if (parent && IsElement(parent)) {
-      const GumboNode* only = OnlyRenderedChild(parent, DisplayOf(parent));
-      if (only && only != n) return false;
+    if (below) {
+      const GumboNode* only = OnlyRenderedChild(n, d);
+      if (only && only != below) return false;
     }
   }
   return true;
@@ -346,8 +342,8 @@ struct Frame {
   const GumboNode* only;
 };
 
-}  // namespace
-
+// The text of every text node under the node, in order, with LF given as
+// CR LF (what innerText returns for an element that is not rendered).
 QString DescendantText(const GumboNode* node) {
   QString out;
   std::vector<std::pair<const GumboNode*, unsigned>> stack;
@@ -378,6 +374,8 @@ QString DescendantText(const GumboNode* node) {
   return out;
 }
 
+}  // namespace
+
 QString InnerText(const GumboNode* element) {
   if (!element) return {};
   int preserveDepth = 0;
@@ -386,7 +384,8 @@ QString InnerText(const GumboNode* element) {
   TextBuilder builder;
   std::vector<Frame> stack;
   // The element itself only sets the scene: its children are collected.
-  stack.push_back({element, 0, Display::Inline, false, OnlyRenderedChild(element, DisplayOf(element))});
+  const Display display = DisplayOf(element);
+  stack.push_back({element, 0, display, false, OnlyRenderedChild(element, display)});
   while (!stack.empty()) {
     Frame& frame = stack.back();
     const GumboVector* kids = ChildrenOf(frame.node);
@@ -403,7 +402,7 @@ QString InnerText(const GumboNode* element) {
       case GUMBO_NODE_WHITESPACE:
       case GUMBO_NODE_CDATA: {
         // White space between the boxes of a table is not rendered.
-        const Display parent = stack.size() > 1 ? frame.display : DisplayOf(frame.node);
+        const Display parent = frame.display;
         const bool tableBox =
             parent == Display::Table || parent == Display::RowGroup || parent == Display::Row;
         if (tableBox && IsWhiteSpaceOnly(child->v.text.text)) break;

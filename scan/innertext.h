@@ -15,8 +15,9 @@ namespace tevrin {
 // Works without recursion, so any nesting depth is safe.
 QString InnerText(const GumboNode* element);
 
-// The text of every text node under the node, in order, with LF given as
-// CR LF (what innerText returns for an element that is not rendered).
-QString DescendantText(const GumboNode* node);
+// An element of the tree; a template is one too.
+inline bool IsElement(const GumboNode* node) {
+  return node->type == GUMBO_NODE_ELEMENT || node->type == GUMBO_NODE_TEMPLATE;
+}
 
 }  // namespace tevrin
