@@ -23,11 +23,6 @@ QString FromEnvironment(const char* variable, const char* fallback) {
 }
 }  // namespace
 
-const Satellite& SatelliteAt(int index) {
-  Q_ASSERT(index >= 0 && index < kSatelliteCount);
-  return kCatalogue[index];
-}
-
 QString SatelliteName(int index) {
   if (index < 0 || index >= kSatelliteCount) return {};
   return QString::fromUtf16(kCatalogue[index].name);

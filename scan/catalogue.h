@@ -12,7 +12,6 @@ struct Satellite {
 };
 
 constexpr int kSatelliteCount = 19;
-const Satellite& SatelliteAt(int index);  // index 0..18
 QString SatelliteName(int index);
 int ChartPosition(int index);  // 0 for the prompt or an index out of range
 // Index of the entry with exactly this name, or -1.

@@ -30,6 +30,8 @@ QString DownloadStatusText(qint64 bytesReceived, quint8 urlIndex, quint8 urlCoun
 
 namespace {
 
+bool IsSuccess(int status) { return status >= 200 && status <= 299; }
+
 bool IsRedirect(int status) {
   return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
@@ -79,7 +81,7 @@ class Transfer {
           if (!Follow()) return false;
           continue;
         }
-        if (status < 200 || status > 299) return false;
+        if (!IsSuccess(status)) return false;
         const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > limits_.maxBodyBytes) return false;
         continue;
@@ -127,7 +129,7 @@ class Transfer {
     stall_.start();
     // Only the body of the final, successful response is stored; a redirect's body is dropped.
     const int status = StatusOf(reply);
-    if (status < 200 || status > 299 || tooLarge_ || writeFailed_) return;
+    if (!IsSuccess(status) || tooLarge_ || writeFailed_) return;
     if (bytes_ + chunk.size() > limits_.maxBodyBytes) {
       tooLarge_ = true;
     } else if (file_.write(chunk) != chunk.size()) {
@@ -155,13 +157,13 @@ class Transfer {
   bool Finish() {
     if (reply_->error() != QNetworkReply::NoError) return false;
     const int status = StatusOf(reply_);
-    if (status < 200 || status > 299) return false;
+    if (!IsSuccess(status)) return false;
     // A body cut short of its announced length is a failure even if the connection closed cleanly.
     const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
     const QByteArray encoding = reply_->rawHeader("Content-Encoding").trimmed().toLower();
     if (length.isValid() && (encoding.isEmpty() || encoding == "identity") && length.toLongLong() != bytes_)
       return false;
-    if (callback_ && (reported_ < 0 || reported_ != bytes_)) {
+    if (callback_ && reported_ != bytes_) {
       reported_ = bytes_;
       callback_->OnProgress(bytes_);
     }

@@ -11,13 +11,8 @@ class IBindStatusCallback {
  public:
   virtual ~IBindStatusCallback() = default;
   virtual void OnStartBinding() = 0;  // the transfer has begun (first response headers arrived)
-  virtual void GetPriority() {}
-  virtual void OnLowResource() {}
   virtual void OnProgress(qint64 bytesReceived) = 0;  // body bytes stored so far; never decreases
   virtual void OnStopBinding() = 0;                   // the transfer has ended, successfully or not
-  virtual void GetBindInfo() {}
-  virtual void OnDataAvailable() {}
-  virtual void OnObjectAvailable() {}
 };
 
 // Bounds that keep a broken or hostile server from hanging the scan or filling the disk.

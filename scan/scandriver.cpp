@@ -11,21 +11,6 @@
 
 namespace tevrin {
 namespace {
-// Closes the table's bulk bracket however the scan ends.
-class BulkUpdate {
- public:
-  explicit BulkUpdate(ChannelTableModel& table) : table_(table) { table_.beginBulkUpdate(); }
-  ~BulkUpdate() { close(); }
-  void close() {
-    if (open_) table_.endBulkUpdate();
-    open_ = false;
-  }
-
- private:
-  ChannelTableModel& table_;
-  bool open_ = true;
-};
-
 // The transponder column: sorting by it is the header click on column 2.
 constexpr int kTransponderColumn = 2;
 }  // namespace
@@ -38,7 +23,7 @@ bool AnyLanguageTicked(ChartParserHost& host) {
 ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& host,
                         IBindStatusCallback* callback) {
   const QString address = ChartAddress(index);
-  BulkUpdate bracket(table);
+  ChannelTableModel::BulkUpdate bracket(table);  // closed however the scan ends
   table.clear();
   ChartUrlCount = 1;
   ChartUrlIndex = 1;

@@ -65,6 +65,7 @@ class ChannelTableModel : public QAbstractTableModel {
   void beginBulkUpdate();
   void endBulkUpdate();
   bool inBulkUpdate() const { return bulkDepth_ > 0; }
+  class BulkUpdate;  // the bracket for a scope, closed however it is left
 
   void repaint();  // tells the view that every cell may have changed
 
@@ -98,6 +99,23 @@ class ChannelTableModel : public QAbstractTableModel {
   int bulkDepth_ = 0;
   bool bulkDirty_ = false;
   std::function<QVariant(int)> imageProvider_;
+};
+
+class ChannelTableModel::BulkUpdate {
+ public:
+  explicit BulkUpdate(ChannelTableModel& table) : table_(table) { table_.beginBulkUpdate(); }
+  ~BulkUpdate() { close(); }
+  BulkUpdate(const BulkUpdate&) = delete;
+  BulkUpdate& operator=(const BulkUpdate&) = delete;
+  // Closes it early, so the view hears of the rows before the scope ends.
+  void close() {
+    if (open_) table_.endBulkUpdate();
+    open_ = false;
+  }
+
+ private:
+  ChannelTableModel& table_;
+  bool open_ = true;
 };
 
 }  // namespace tevrin

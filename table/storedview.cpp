@@ -3,22 +3,6 @@
 #include <QFile>
 
 namespace tevrin {
-namespace {
-
-// Keeps the bulk update balanced when a read failure leaves the load.
-class BulkUpdate {
- public:
-  explicit BulkUpdate(ChannelTableModel& table) : table_(table) { table_.beginBulkUpdate(); }
-  ~BulkUpdate() { table_.endBulkUpdate(); }
-  BulkUpdate(const BulkUpdate&) = delete;
-  BulkUpdate& operator=(const BulkUpdate&) = delete;
-
- private:
-  ChannelTableModel& table_;
-};
-
-}  // namespace
-
 bool PassesPackageFilter(const QString& transponder, const PackageFilter& filter) {
   if (!filter.on) return true;
   return (filter.ntv && transponder.contains(QLatin1String("NTV"), Qt::CaseSensitive)) ||
@@ -39,7 +23,7 @@ ChannelRow StoredViewRow(const SavedRecord& record, int number) {
 }
 
 void LoadStoredViewFrom(QIODevice& device, const PackageFilter& filter, ChannelTableModel& table) {
-  BulkUpdate bracket(table);
+  ChannelTableModel::BulkUpdate bracket(table);  // balanced when a read failure leaves the load
   table.clear();
   ReadSavedRecords(device, [&](const SavedRecord& record) {
     if (PassesPackageFilter(record.transponder, filter))

@@ -214,7 +214,6 @@ int ScanCommand(const Options& o) {
   const int index = SatelliteFromArgument(OneSatellite(o));
   const QString satellite = SatelliteName(index);
   LanguageHost host;
-  if (!o.langGiven) throw CliFailure{kNoLanguageText};
   TickLanguages(o.lang, host);
 
   const QString savedPath = SavedTablePath(satellite);
