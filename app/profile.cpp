@@ -3,7 +3,6 @@
 #include "app/cp1251.h"
 
 #include <QFile>
-#include <QHash>
 #include <QList>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -20,6 +19,10 @@ const QByteArray kCrLf("\r\n", 2);
 QString DecodeUtf8Line(const QByteArray& bytes) {
   QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::ConvertInitialBom);
   return decoder.decode(bytes);
+}
+
+QString DecodeLine(const QByteArray& bytes, bool utf8) {
+  return utf8 ? DecodeUtf8Line(bytes) : FromCp1251(bytes);
 }
 
 bool IsBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r'; }
@@ -122,19 +125,25 @@ bool ValidKey(const QString& k) {
 
 }  // namespace
 
-QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
-                                const QString& path) {
-  const QString wantedSection = TrimBlanks(section);
-  const QString wantedKey = TrimBlanks(key);
+ProfileFile::ProfileFile(const QString& path) {
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return defaultValue;
+  if (!file.open(QIODevice::ReadOnly)) return;
+  readable_ = true;
   const QByteArray data = file.readAll();
   const bool utf8 = data.startsWith(kUtf8Bom);
-  bool inSection = false;
   // Lines are cut and decoded exactly as the writer does, so that both agree
   // on every line (a byte-order mark at the start of a later line included).
-  for (const RawLine& raw : SplitLines(utf8 ? data.mid(kUtf8Bom.size()) : data)) {
-    const LineInfo info = Classify(utf8 ? DecodeUtf8Line(raw.bytes) : FromCp1251(raw.bytes));
+  for (const RawLine& raw : SplitLines(utf8 ? data.mid(kUtf8Bom.size()) : data))
+    lines_.append(DecodeLine(raw.bytes, utf8));
+}
+
+QString ProfileFile::value(const QString& section, const QString& key, const QString& defaultValue) const {
+  if (!readable_) return defaultValue;
+  const QString wantedSection = TrimBlanks(section);
+  const QString wantedKey = TrimBlanks(key);
+  bool inSection = false;
+  for (const QString& line : lines_) {
+    const LineInfo info = Classify(line);
     if (info.kind == LineInfo::Header) {
       // Only the first section of a name is ever read (and written).
       if (inSection) break;
@@ -144,6 +153,11 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
     }
   }
   return defaultValue;
+}
+
+QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
+                                const QString& path) {
+  return ProfileFile(path).value(section, key, defaultValue);
 }
 
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
@@ -164,7 +178,6 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
 
   bool utf8 = data.startsWith(kUtf8Bom);
   QList<RawLine> lines = SplitLines(utf8 ? data.mid(kUtf8Bom.size()) : data);
-  auto decode = [&utf8](const QByteArray& b) { return utf8 ? DecodeUtf8Line(b) : FromCp1251(b); };
 
   const QString fileValue = ValueForFile(value);
   if (!utf8) {
@@ -184,7 +197,7 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
 
   qsizetype headerLine = -1, keyLine = -1, lastEntry = -1;
   for (qsizetype i = 0; i < lines.size(); ++i) {
-    const LineInfo info = Classify(decode(lines[i].bytes));
+    const LineInfo info = Classify(DecodeLine(lines[i].bytes, utf8));
     if (headerLine < 0) {
       if (info.kind == LineInfo::Header && SameName(info.name, sectionName)) {
         headerLine = i;

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 
 namespace tevrin {
 
@@ -21,8 +22,20 @@ namespace tevrin {
 // Encoding: a file that begins with a UTF-8 byte-order mark is UTF-8;
 // anything else is Windows-1251. Lines may end in CR LF or LF.
 
+// A profile file read once, for reading several values from it.
+class ProfileFile {
+ public:
+  explicit ProfileFile(const QString& path);
+  // As GetPrivateProfileString below, from the file as it was when read.
+  QString value(const QString& section, const QString& key, const QString& defaultValue) const;
+
+ private:
+  bool readable_ = false;
+  QStringList lines_;  // decoded, without their line ends
+};
+
 // The value of `key` in `section`; `defaultValue` when the file, the section
-// or the key is missing or the file cannot be read.
+// or the key is missing or the file cannot be read. Reads the file each time.
 QString GetPrivateProfileString(const QString& section, const QString& key, const QString& defaultValue,
                                 const QString& path);
 

@@ -10,12 +10,12 @@ namespace {
 const QString kSize = QStringLiteral("Size");
 const QString kLngCheck = QStringLiteral("LngCheck");
 
-int ReadInt(const QString& section, const QString& key, int fallback, const QString& path) {
-  return ProfileInt(GetPrivateProfileString(section, key, QString::number(fallback), path), fallback);
+int ReadInt(const ProfileFile& file, const QString& section, const QString& key, int fallback) {
+  return ProfileInt(file.value(section, key, QString()), fallback);
 }
 
-bool ReadBool(const QString& key, bool fallback, const QString& path) {
-  return ReadInt(kLngCheck, key, fallback ? 1 : 0, path) != 0;
+bool ReadBool(const ProfileFile& file, const QString& key, bool fallback) {
+  return ReadInt(file, kLngCheck, key, fallback ? 1 : 0) != 0;
 }
 
 }  // namespace
@@ -23,16 +23,17 @@ bool ReadBool(const QString& key, bool fallback, const QString& path) {
 QString SettingsPath() { return BesideExe(QStringLiteral("MyIni.ini")); }
 
 WindowSettings LoadSettings(const QString& path, const WindowSettings& current) {
+  const ProfileFile file(path);  // read once for the nine values
   WindowSettings s;
-  s.top = ReadInt(kSize, QStringLiteral("Top"), current.top, path);
-  s.left = ReadInt(kSize, QStringLiteral("Left"), current.left, path);
-  s.width = ReadInt(kSize, QStringLiteral("Wh"), current.width, path);
-  s.height = ReadInt(kSize, QStringLiteral("Hh"), current.height, path);
-  s.rus = ReadBool(QStringLiteral("Rus"), true, path);
-  s.ukr = ReadBool(QStringLiteral("Ukr"), false, path);
-  s.bel = ReadBool(QStringLiteral("Bel"), false, path);
-  s.oth = ReadBool(QStringLiteral("Oth"), false, path);
-  s.othText = GetPrivateProfileString(kLngCheck, QStringLiteral("OthText"), QString(), path);
+  s.top = ReadInt(file, kSize, QStringLiteral("Top"), current.top);
+  s.left = ReadInt(file, kSize, QStringLiteral("Left"), current.left);
+  s.width = ReadInt(file, kSize, QStringLiteral("Wh"), current.width);
+  s.height = ReadInt(file, kSize, QStringLiteral("Hh"), current.height);
+  s.rus = ReadBool(file, QStringLiteral("Rus"), true);
+  s.ukr = ReadBool(file, QStringLiteral("Ukr"), false);
+  s.bel = ReadBool(file, QStringLiteral("Bel"), false);
+  s.oth = ReadBool(file, QStringLiteral("Oth"), false);
+  s.othText = file.value(kLngCheck, QStringLiteral("OthText"), QString());
   return s;
 }
 
