@@ -48,13 +48,16 @@ MessageService& Messages() {
 
 void SetMessageService(MessageService* service) { Installed() = service; }
 
+QString ErrorDisplayText(const std::exception& error) {
+  const auto* own = dynamic_cast<const TevrinError*>(&error);
+  return ErrorDisplayText(own ? own->message() : QString::fromUtf8(error.what()));
+}
+
 void RunGuarded(const std::function<void()>& handler) {
   try {
     handler();
-  } catch (const TevrinError& e) {
-    Messages().applicationError(ErrorDisplayText(e.message()));
   } catch (const std::exception& e) {
-    Messages().applicationError(ErrorDisplayText(QString::fromUtf8(e.what())));
+    Messages().applicationError(ErrorDisplayText(e));
   }
 }
 

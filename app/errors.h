@@ -20,6 +20,8 @@ class TevrinError : public std::runtime_error {
 // The text of the general error display: a full stop is added unless the last
 // character is "." or any character whose code is below it (")", ",", " ").
 QString ErrorDisplayText(const QString& message);
+// The same for an exception: a TevrinError's message, else what() as UTF-8.
+QString ErrorDisplayText(const std::exception& error);
 
 // The list index error of the table and its string lists.
 QString ListIndexErrorText(int index);

@@ -388,10 +388,8 @@ int RunCommandLine(const QStringList& arguments) {
     throw CliFailure{QStringLiteral("неизвестная команда \"%1\" (tevrin-cli --help)").arg(o.command)};
   } catch (const CliFailure& failure) {
     PrintError(failure.text);
-  } catch (const TevrinError& e) {
-    PrintError(ErrorDisplayText(e.message()));
   } catch (const std::exception& e) {
-    PrintError(ErrorDisplayText(QString::fromUtf8(e.what())));
+    PrintError(ErrorDisplayText(e));
   } catch (...) {
     PrintError(QStringLiteral("неизвестная ошибка"));
   }
