@@ -58,16 +58,22 @@ class TstGuiSettings : public QObject {
     test::RecordingMessages boxes;
     {
       TMainF w;
+      // The colour as drawn, inside the border and clear of the text.
+      const auto drawn = [&w] {
+        return w.EditOther->grab().toImage().pixelColor(w.EditOther->width() - 3, 3);
+      };
       QVERIFY(w.CheckBoxRus->isChecked());  // not an integer: the default
       QVERIFY(w.CheckBoxUkr->isChecked());  // any non-zero integer
       QVERIFY(!w.CheckBoxBel->isChecked());
       QVERIFY(w.CheckBoxOth->isChecked());
       QVERIFY(w.EditOther->isEnabled());  // through the box's click behaviour
       QCOMPARE(w.editOtherColor(), QApplication::palette().color(QPalette::Base));
+      QCOMPARE(drawn(), w.editOtherColor());
       QCOMPARE(w.EditOther->text(), QString("deutsch"));  // shown whole
       w.CheckBoxOth->setChecked(false);
       QVERIFY(!w.EditOther->isEnabled());
       QCOMPARE(w.editOtherColor(), QApplication::palette().color(QPalette::Button));
+      QCOMPARE(drawn(), w.editOtherColor());
     }
     const QString ini = home.file("MyIni.ini");
     QCOMPARE(GetPrivateProfileString("LngCheck", "OthText", "?", ini), QString("deutsch"));

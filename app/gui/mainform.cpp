@@ -6,7 +6,6 @@
 #include "app/gui/pictures.h"
 #include "app/gui/skin.h"
 #include "app/messages.h"
-#include "app/paths.h"
 #include "app/settings.h"
 #include "scan/catalogue.h"
 #include "scan/chartparser.h"
@@ -45,7 +44,6 @@ static void RegisterImages() { Q_INIT_RESOURCE(images); }
 namespace tevrin {
 namespace {
 
-constexpr int kDesignedClientWidth = 850;
 constexpr int kDesignedClientHeight = 416;
 constexpr int kMinimumOuterWidth = 587;
 constexpr int kMinimumOuterHeight = 347;
@@ -153,7 +151,6 @@ void TMainF::setUpControls() {
   setWindowIcon(SvgIcon(QStringLiteral(":/images/app_icon.svg"), QSize(64, 64)));
   GroupBox1->setFont(DesignedFamilyFont(kSerifFamily, true));
   GroupBoxTabl->setFont(DesignedFamilyFont(kSerifFamily, true));
-  resize(kDesignedClientWidth, kDesignedClientHeight);
   setMinimumSize(kMinimumOuterWidth, kMinimumOuterHeight);  // corrected by the frame once shown
 
   for (QLabel* label : {Label1, Label2, sLabel1, LabelURL}) label->setFont(DesignedFont(kSansFamily, 11));
@@ -177,12 +174,9 @@ void TMainF::setUpControls() {
 
   editOtherColor_ = Qt::white;
   EditOther->setStyleSheet(QStringLiteral("background-color: white;"));
-  // A control with a style sheet of its own stops inheriting its box's font
-  // when it is polished, so the edit box is given that font outright.
+  // Qt's style sheet polish drops a font that a control only inherits, so the
+  // edit box, repolished at every colour change, is given its box's font outright.
   EditOther->setFont(DesignedFont(kSerifFamily, 11, true));
-  ListViewOld->hide();
-  Button1->hide();
-  sPanel1->hide();
 
   PopupMenuListNew = new QMenu(this);
   PopupMenuListNew->setObjectName(QStringLiteral("PopupMenuListNew"));
@@ -328,7 +322,7 @@ void TMainF::FormCreate() {
   constexpr int kNoSize = -1;
   current.width = kNoSize;
   current.height = kNoSize;
-  const WindowSettings s = LoadSettings(BesideExe(QStringLiteral("MyIni.ini")), current);
+  const WindowSettings s = LoadSettings(SettingsPath(), current);
   move(s.left, s.top);
   if (s.width != kNoSize || s.height != kNoSize) {
     const QSize designedOuter = frameGeometry().size();
@@ -368,7 +362,7 @@ void TMainF::FormDestroy() {
   s.bel = CheckBoxBel->isChecked();
   s.oth = CheckBoxOth->isChecked();
   s.othText = EditOther->text();
-  SaveSettings(BesideExe(QStringLiteral("MyIni.ini")), s);
+  SaveSettings(SettingsPath(), s);
 }
 
 // --- Scan -------------------------------------------------------------------
@@ -390,6 +384,10 @@ void TMainF::BitBtnGoClick() {
   }
   TBindStatusCallback callback(this, FormLoadURL);
   ScanResult result;
+  const auto readyForTheNextScan = [this] {
+    ProgressBarReadCash->setValue(0);
+    BitBtnGo->setEnabled(true);
+  };
   scanning_ = true;
   try {
     result = RunChartScan(index, *model_, host, &callback);
@@ -397,8 +395,7 @@ void TMainF::BitBtnGoClick() {
     // The scan ends early: leave the window ready for the next one.
     scanning_ = false;
     setEnabled(true);
-    ProgressBarReadCash->setValue(0);
-    BitBtnGo->setEnabled(true);
+    readyForTheNextScan();
     throw;
   }
   scanning_ = false;
@@ -408,8 +405,7 @@ void TMainF::BitBtnGoClick() {
     TerminateHook()();
     return;
   }
-  ProgressBarReadCash->setValue(0);
-  BitBtnGo->setEnabled(true);
+  readyForTheNextScan();
   if (result == ScanResult::Completed) BitBtnExp->setEnabled(true);
 }
 

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 namespace tevrin {
+namespace {
 
 QString BuiltInSkin() {
   // Three table looks must differ at a glance: white edit field, the pale blue
@@ -38,6 +39,8 @@ QString BuiltInSkin() {
     QMenu[skinSection="ICOLINE"]::item:selected { background-color: #c2d5ea; color: black; }
   )");
 }
+
+}  // namespace
 
 void ApplySkin(QWidget* window) { window->setStyleSheet(BuiltInSkin()); }
 
