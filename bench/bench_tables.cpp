@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
 
     // The saved table against a scan in which every tenth channel was renamed.
     std::vector<SavedRecord> previous;
-    ReadSavedTable(SavedTablePath(kSat), [&previous](const SavedRecord& r) { previous.push_back(r); });
+    ReadSavedTable(SavedTablePath(kSat), previous);
     std::vector<ChannelRow> scanned = rows;
     for (size_t i = 0; i < scanned.size(); i += 10) scanned[i].subItems[2] += QStringLiteral(" new");
     ComparisonResult result;

@@ -1,8 +1,6 @@
 #include "table/csvexport.h"
 
-#include "app/errors.h"
-
-#include <QSaveFile>
+#include "app/savefile.h"
 
 namespace tevrin {
 
@@ -23,7 +21,7 @@ QStringList TransponderPieces(const QString& transponder) {
 
 QByteArray ExportLine(const ChannelRow& row) {
   const QStringList p = TransponderPieces(row.subItem(kSubTransponder));
-  auto piece = [&p](int k) { return k < p.size() ? p[k] : QString(); };
+  const auto piece = [&p](int k) { return p.value(k); };
   const QChar sep = u';';
   const QString line = piece(0) + piece(1) + piece(2) + sep + piece(3) + piece(4) + sep + piece(8) + sep +
                        row.subItem(kSubName) + sep + row.subItem(kSubCoding) + sep + row.subItem(kSubAudio) +
@@ -34,18 +32,13 @@ QByteArray ExportLine(const ChannelRow& row) {
 }
 
 void ExportTable(const std::vector<ChannelRow>& rows, const QString& path) {
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) throw TevrinError(file.errorString());
-  bool written = true;
-  for (const ChannelRow& row : rows) {
-    const QByteArray line = ExportLine(row);
-    if (file.write(line) != line.size()) {
-      written = false;
-      break;
+  WriteFileWhole(path, [&rows](QIODevice& file) {
+    for (const ChannelRow& row : rows) {
+      const QByteArray line = ExportLine(row);
+      if (file.write(line) != line.size()) return false;
     }
-  }
-  // The commit after a failed write reports the system's text of that failure.
-  if (!file.commit() || !written) throw TevrinError(file.errorString());
+    return true;
+  });
 }
 
 }  // namespace tevrin

@@ -2,12 +2,12 @@
 
 #include "app/errors.h"
 #include "app/paths.h"
+#include "app/savefile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
-#include <QSaveFile>
 #include <algorithm>
 #include <cstring>
 
@@ -51,11 +51,13 @@ SavedRecord DecodeRecord(const unsigned char* bytes) {
   return r;
 }
 
+namespace {
 SavedRecord RecordFromRow(const ChannelRow& row, const QString& saveDate) {
   // A row added by hand has no video and encryption texts: they are saved empty.
   return SavedRecord{row.subItem(kSubTransponder), row.subItem(kSubName),   row.subItem(kSubAudio),
                      row.subItem(kSubVideo),       row.subItem(kSubCoding), saveDate};
 }
+}  // namespace
 
 QString SaveDateText(const QDate& date) { return date.toString(QStringLiteral("dd.MM.yyyy")); }
 
@@ -80,34 +82,26 @@ void ReadSavedRecords(QIODevice& device, const std::function<void(const SavedRec
   }
 }
 
-bool ReadSavedTable(const QString& path, const std::function<void(const SavedRecord&)>& onRecord) {
+bool ReadSavedTable(const QString& path, std::vector<SavedRecord>& records) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
-  ReadSavedRecords(file, onRecord);  // the file closes when it goes out of scope, error or not
+  // The file closes when it goes out of scope, error or not.
+  ReadSavedRecords(file, [&records](const SavedRecord& r) { records.push_back(r); });
   return true;
 }
 
 void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, const QDate& today) {
   // A failure to create the directory shows up as the failure to create the file.
   QDir().mkpath(QFileInfo(path).absolutePath());
-  // The records go to a temporary file beside the target, which replaces the
-  // old table only after the last one is written: a full disk or a broken
-  // write never leaves a half table behind.
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) throw TevrinError(file.errorString());
   const QString date = SaveDateText(today);
-  bool written = true;
-  for (const ChannelRow& row : rows) {
-    if (row.mark == kMarkGone) continue;
-    const TChannelRec rec = EncodeRecord(RecordFromRow(row, date));
-    if (file.write(reinterpret_cast<const char*>(rec.bytes), kRecordSize) != kRecordSize) {
-      written = false;
-      break;
+  WriteFileWhole(path, [&rows, &date](QIODevice& file) {
+    for (const ChannelRow& row : rows) {
+      if (row.mark == kMarkGone) continue;
+      const TChannelRec rec = EncodeRecord(RecordFromRow(row, date));
+      if (file.write(reinterpret_cast<const char*>(rec.bytes), kRecordSize) != kRecordSize) return false;
     }
-  }
-  // A failed write leaves only "Unknown error" behind; the commit that then
-  // fails carries the system's text (a full disk: "File too large", ...).
-  if (!file.commit() || !written) throw TevrinError(file.errorString());
+    return true;
+  });
 }
 
 QString OverwriteQuestion(const QString& satellite, const QDate& modified) {

@@ -42,8 +42,6 @@ TChannelRec EncodeRecord(const SavedRecord& record);
 // field's end so no character is taken from the next field.
 SavedRecord DecodeRecord(const unsigned char* bytes);
 
-SavedRecord RecordFromRow(const ChannelRow& row, const QString& saveDate);
-
 QString SaveDateText(const QDate& date);  // "DD.MM.YYYY"
 QString SavedTablePath(const QString& satellite);
 
@@ -52,8 +50,9 @@ QString SavedTablePath(const QString& satellite);
 // read fails (records before it are already delivered).
 void ReadSavedRecords(QIODevice& device, const std::function<void(const SavedRecord&)>& onRecord);
 
-// Returns false when the file cannot be opened (nothing delivered).
-bool ReadSavedTable(const QString& path, const std::function<void(const SavedRecord&)>& onRecord);
+// Appends the file's records to `records`. Returns false when the file cannot
+// be opened (nothing appended); throws as ReadSavedRecords does.
+bool ReadSavedTable(const QString& path, std::vector<SavedRecord>& records);
 
 // Writes the rows not marked "-" in table order. The file is replaced only
 // once every record is written; on failure the previous file stays whole and

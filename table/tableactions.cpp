@@ -40,8 +40,7 @@ void CompareAction(const QString& groupCaption, ChannelTableModel& table,
     return;
   }
   std::vector<SavedRecord> records;
-  const bool opened = ReadSavedTable(SavedTablePath(groupCaption),
-                                     [&records](const SavedRecord& r) { records.push_back(r); });
+  const bool opened = ReadSavedTable(SavedTablePath(groupCaption), records);
   if (!opened) {
     Messages().information(NoPreviousTableText(groupCaption));
     return;

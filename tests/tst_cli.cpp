@@ -183,7 +183,7 @@ class TstCli : public QObject {
     QCOMPARE(r.errLines.size(), 1);
     QVERIFY2(r.errLines[0].endsWith(NoPreviousTableText(kHotBird).simplified()), qPrintable(r.errLines[0]));
     std::vector<SavedRecord> records;
-    QVERIFY(ReadSavedTable(saved, [&](const SavedRecord& rec) { records.push_back(rec); }));
+    QVERIFY(ReadSavedTable(saved, records));
     QCOMPARE(int(records.size()), 2);
     QCOMPARE(records[0].channelName, QString("НТВ Мир"));
     QCOMPARE(records[1].transponder, QString("11804 V.DVB-S2"));
@@ -223,7 +223,7 @@ class TstCli : public QObject {
     r = run({"scan", "5", "--lang", "rus", "--base", base.path(), "--compare", "--save"});
     QCOMPARE(r.exitCode, 1);
     records.clear();
-    QVERIFY(ReadSavedTable(saved, [&](const SavedRecord& rec) { records.push_back(rec); }));
+    QVERIFY(ReadSavedTable(saved, records));
     QCOMPARE(int(records.size()), 2);
     QCOMPARE(records[1].channelName, QString("Россия 1"));  // no gone row is saved
     r = run({"scan", "5", "--lang", "rus", "--base", base.path(), "--compare"});

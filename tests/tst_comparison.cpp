@@ -128,7 +128,7 @@ void TestComparison::comparingTwiceAndAfterSavingGoneRows() {
   const QString path = SavedTablePath("S");
   WriteSavedTable(path, table.rows(), QDate(2024, 5, 6));
   std::vector<SavedRecord> saved;
-  QVERIFY(ReadSavedTable(path, [&saved](const SavedRecord& r) { saved.push_back(r); }));
+  QVERIFY(ReadSavedTable(path, saved));
   QCOMPARE(saved.size(), size_t(2));
   const ComparisonResult third = CompareWithPrevious(table, saved);
   QCOMPARE(third.changes, 1);

@@ -56,7 +56,7 @@ QByteArray GoldenFile() {
 
 std::vector<SavedRecord> ReadRecords(const QString& path, bool* opened = nullptr) {
   std::vector<SavedRecord> out;
-  const bool ok = ReadSavedTable(path, [&out](const SavedRecord& r) { out.push_back(r); });
+  const bool ok = ReadSavedTable(path, out);
   if (opened) *opened = ok;
   return out;
 }
@@ -300,7 +300,7 @@ void TestRecords::readFailureAfterOpeningThrowsSystemText() {
   // Reading this process's memory from address 0 opens but fails to read.
   std::vector<SavedRecord> got;
   try {
-    ReadSavedTable(QStringLiteral("/proc/self/mem"), [&got](const SavedRecord& r) { got.push_back(r); });
+    ReadSavedTable(QStringLiteral("/proc/self/mem"), got);
     QFAIL("no error");
   } catch (const TevrinError& e) {
     QCOMPARE(e.message(), SystemText(EIO));

@@ -28,7 +28,7 @@ void Fill(ChannelTableModel& table, const std::vector<ChannelRow>& rows) {
 
 std::vector<SavedRecord> ReadRecords(const QString& path) {
   std::vector<SavedRecord> out;
-  ReadSavedTable(path, [&out](const SavedRecord& r) { out.push_back(r); });
+  ReadSavedTable(path, out);
   return out;
 }
 

@@ -245,8 +245,7 @@ int ScanCommand(const Options& o) {
   int status = kExitSame;
   if (o.compare) {
     std::vector<SavedRecord> previous;
-    const bool opened =
-        ReadSavedTable(savedPath, [&previous](const SavedRecord& r) { previous.push_back(r); });
+    const bool opened = ReadSavedTable(savedPath, previous);
     if (!opened) {
       PrintError(NoPreviousTableText(satellite));
       status = kExitError;  // a --save still writes the first table below
