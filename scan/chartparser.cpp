@@ -137,8 +137,7 @@ ChannelRow MakeRow(const QString& transponder, const std::vector<const GumboNode
   // The page is decoded once, correctly, so the name is taken as it is.
   row.subItems << QString::number(number) << transponder << InnerText(cells[2]) << audio
                << InnerText(cells[8]) << (freeToAir ? kFreeToAirText : CleanCellText(encryption));
-  row.setImage(kSubName, kImageTv);
-  row.setImage(kSubCoding, freeToAir ? kImageFree : kImagePaid);
+  row.setChannelImages(freeToAir);
   return row;
 }
 

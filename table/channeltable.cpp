@@ -12,10 +12,24 @@ void ChannelRow::setImage(int k, int image) {
   images[k] = image;
 }
 
+void ChannelRow::setChannelImages(bool freeToAir) {
+  setImage(kSubName, kImageTv);
+  setImage(kSubCoding, freeToAir ? kImageFree : kImagePaid);
+}
+
 ChannelTableModel::ChannelTableModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-const ChannelRow& ChannelTableModel::row(int index) const {
+void ChannelTableModel::checkIndex(int index) const {
   if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
+}
+
+void ChannelTableModel::cellsChanged(int row, int lastColumn) {
+  if (bulkDepth_ > 0) bulkDirty_ = true;
+  else emit dataChanged(index(row, 0), index(row, lastColumn));
+}
+
+const ChannelRow& ChannelTableModel::row(int index) const {
+  checkIndex(index);
   return rows_[static_cast<size_t>(index)];
 }
 
@@ -33,7 +47,7 @@ int ChannelTableModel::appendRow(ChannelRow row) {
 }
 
 void ChannelTableModel::removeRowAt(int index) {
-  if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
+  checkIndex(index);
   if (bulkDepth_ > 0) {
     rows_.erase(rows_.begin() + index);
     bulkDirty_ = true;
@@ -65,25 +79,22 @@ void ChannelTableModel::changed() {
 }
 
 void ChannelTableModel::setMark(int index, const QString& mark) {
-  if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
+  checkIndex(index);
   rows_[static_cast<size_t>(index)].mark = mark;
-  if (bulkDepth_ > 0) bulkDirty_ = true;
-  else emit dataChanged(this->index(index, 0), this->index(index, 0));
+  cellsChanged(index, 0);
 }
 
 void ChannelTableModel::setSubItem(int index, int subItem, const QString& text) {
-  if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
+  checkIndex(index);
   QStringList& items = rows_[static_cast<size_t>(index)].subItems;
   if (subItem < 0 || subItem > items.size()) throw TevrinError(ListIndexErrorText(subItem));
   if (subItem == items.size()) items.append(text);
   else items[subItem] = text;
-  if (bulkDepth_ > 0) bulkDirty_ = true;
-  else emit dataChanged(this->index(index, 0), this->index(index, kColumnCount - 1));
+  cellsChanged(index, kColumnCount - 1);
 }
 
 void ChannelTableModel::appendSubItem(int index, const QString& text) {
-  if (index < 0 || index >= count()) throw TevrinError(ListIndexErrorText(index));
-  setSubItem(index, static_cast<int>(rows_[static_cast<size_t>(index)].subItems.size()), text);
+  setSubItem(index, static_cast<int>(row(index).subItems.size()), text);
 }
 
 void ChannelTableModel::beginBulkUpdate() { ++bulkDepth_; }

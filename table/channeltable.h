@@ -37,6 +37,8 @@ struct ChannelRow {
   QString subItem(int k) const { return k >= 0 && k < subItems.size() ? subItems[k] : QString(); }
   int image(int k) const { return k >= 0 && k < images.size() ? images[k] : kNoImage; }
   void setImage(int k, int image);
+  // A channel's two pictures: the TV mark by its name, free or paid by its coding.
+  void setChannelImages(bool freeToAir);
   bool operator==(const ChannelRow&) const = default;
 };
 
@@ -93,7 +95,10 @@ class ChannelTableModel : public QAbstractTableModel {
 
  private:
   void changed();
-  void numberRows();  // sub-item 0 of every row: 1..N from the top
+  // Tells the view of changed cells, or marks the open bracket dirty.
+  void cellsChanged(int row, int lastColumn);
+  void checkIndex(int index) const;  // throws the list index error
+  void numberRows();                 // sub-item 0 of every row: 1..N from the top
 
   std::vector<ChannelRow> rows_;
   int bulkDepth_ = 0;

@@ -5,7 +5,9 @@
 namespace tevrin {
 namespace {
 
+// A channel is known by its transponder and name, in the table and in the file.
 QString RowKey(const ChannelRow& row) { return row.subItem(kSubTransponder) + row.subItem(kSubName); }
+QString RowKey(const SavedRecord& record) { return record.transponder + record.channelName; }
 
 }  // namespace
 
@@ -15,7 +17,7 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
 
   QSet<QString> previousKeys;
   previousKeys.reserve(static_cast<qsizetype>(previous.size()));
-  for (const SavedRecord& r : previous) previousKeys.insert(r.transponder + r.channelName);
+  for (const SavedRecord& r : previous) previousKeys.insert(RowKey(r));
 
   // New rows: only the rows present before this comparison appends any.
   const int currentCount = current.count();
@@ -34,7 +36,7 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
   // Gone rows: a key appended here counts as present for the saved rows after
   // it, so a key saved twice gives one gone row.
   for (const SavedRecord& r : previous) {
-    const QString key = r.transponder + r.channelName;
+    const QString key = RowKey(r);
     if (currentKeys.contains(key)) continue;
     currentKeys.insert(key);
     ChannelRow gone;

@@ -17,8 +17,7 @@ ChannelRow StoredViewRow(const SavedRecord& record, int number) {
                   record.audio,
                   record.video,
                   record.coding};
-  row.setImage(kSubName, kImageTv);
-  row.setImage(kSubCoding, record.coding == kFreeToAirText ? kImageFree : kImagePaid);
+  row.setChannelImages(record.coding == kFreeToAirText);
   return row;
 }
 

@@ -42,9 +42,7 @@ class FaultServer : public QObject {
   // "http://127.0.0.1:PORT" + path
   QString url(const QString& path = QStringLiteral("/page")) const;
 
-  void setMode(Mode mode) { mode_ = mode; }
   void setBodySize(qint64 bytes);  // a fixed byte pattern of this length
-  void setBody(const QByteArray& body) { body_ = body; }
   QByteArray body() const { return body_; }
   void setChunks(int count) { chunks_ = qMax(1, count); }
   void setChunkDelayMs(int ms) { chunkDelayMs_ = qMax(0, ms); }
