@@ -20,15 +20,11 @@ bool AnyLanguageTicked(ChartParserHost& host) {
          host.isTicked(Language::Other);
 }
 
-ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& host,
-                        IBindStatusCallback* callback) {
-  const QString address = ChartAddress(index);
-  ChannelTableModel::BulkUpdate bracket(table);  // closed however the scan ends
-  table.clear();
-  ChartUrlCount = 1;
-  ChartUrlIndex = 1;
-  const QString scratch = BesideExe(QStringLiteral("cache.txt"));
-  if (!DownloadToFile(address, scratch, callback)) return ScanResult::DownloadFailed;
+namespace {
+// Reads and deletes the scratch file, parses it into the emptied table and
+// sorts it. The caller has opened the bracket; it is closed before the sort.
+ScanResult ParseScratchFile(const QString& scratch, ChannelTableModel& table, ChartParserHost& host,
+                            ChannelTableModel::BulkUpdate& bracket) {
   QString page;
   try {
     page = ReadPageFile(scratch);
@@ -41,6 +37,25 @@ ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& ho
   bracket.close();
   table.sortByColumn(kTransponderColumn);
   return ScanResult::Completed;
+}
+}  // namespace
+
+ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& host,
+                        IBindStatusCallback* callback) {
+  const QString address = ChartAddress(index);
+  ChannelTableModel::BulkUpdate bracket(table);  // closed however the scan ends
+  table.clear();
+  ChartUrlCount = 1;
+  ChartUrlIndex = 1;
+  const QString scratch = BesideExe(QStringLiteral("cache.txt"));
+  if (!DownloadToFile(address, scratch, callback)) return ScanResult::DownloadFailed;
+  return ParseScratchFile(scratch, table, host, bracket);
+}
+
+ScanResult ScanDownloadedChart(const QString& scratch, ChannelTableModel& table, ChartParserHost& host) {
+  ChannelTableModel::BulkUpdate bracket(table);
+  table.clear();
+  return ParseScratchFile(scratch, table, host, bracket);
 }
 
 }  // namespace tevrin

@@ -26,4 +26,9 @@ bool AnyLanguageTicked(ChartParserHost& host);
 ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& host,
                         IBindStatusCallback* callback);
 
+// The same scan for a page that is already downloaded into `scratch` (the
+// batch fetches pages on worker threads): empties the table, reads and deletes
+// the file, parses and sorts.
+ScanResult ScanDownloadedChart(const QString& scratch, ChannelTableModel& table, ChartParserHost& host);
+
 }  // namespace tevrin

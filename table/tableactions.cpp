@@ -2,10 +2,9 @@
 
 #include "app/messages.h"
 #include "app/paths.h"
+#include "scan/satelliteflow.h"
 #include "table/comparison.h"
 #include "table/csvexport.h"
-
-#include <QFileInfo>
 
 namespace tevrin {
 
@@ -24,13 +23,10 @@ bool SaveTableAction(const QString& groupCaption, const ChannelTableModel& table
     Messages().information(kNoScanText);
     return false;
   }
-  const QString path = SavedTablePath(groupCaption);
-  const QFileInfo existing(path);
-  if (existing.exists() &&
-      !Messages().confirm(OverwriteQuestion(groupCaption, existing.lastModified().date())))
-    return false;
-  WriteSavedTable(path, table.rows(), today);
-  return true;
+  const SaveResult saved = SaveSatelliteTable(groupCaption, table, today, [&](const QDate& modified) {
+    return Messages().confirm(OverwriteQuestion(groupCaption, modified));
+  });
+  return saved == SaveResult::Saved;
 }
 
 void CompareAction(const QString& groupCaption, ChannelTableModel& table,
@@ -39,18 +35,13 @@ void CompareAction(const QString& groupCaption, ChannelTableModel& table,
     Messages().information(kNoScanText);
     return;
   }
-  std::vector<SavedRecord> records;
-  const bool opened = ReadSavedTable(SavedTablePath(groupCaption), records);
-  if (!opened) {
+  const std::optional<ComparisonResult> result = CompareWithSaved(groupCaption, table, previous);
+  if (!result) {
     Messages().information(NoPreviousTableText(groupCaption));
     return;
   }
-  // Only a table read to its end replaces the previous one; a read failure
-  // has thrown before any current row is touched.
-  previous = std::move(records);
-  const ComparisonResult result = CompareWithPrevious(table, previous);
   table.repaint();
-  Messages().information(ComparisonSummaryText(result));
+  Messages().information(ComparisonSummaryText(*result));
 }
 
 void StoredViewAction(const QString& comboText, const PackageFilter& filter, ChannelTableModel& table) {

@@ -3,9 +3,11 @@
 #include "app/errors.h"
 #include "app/messages.h"
 #include "app/paths.h"
+#include "scan/batchscan.h"
 #include "scan/catalogue.h"
 #include "scan/chartparser.h"
 #include "scan/download.h"
+#include "scan/satelliteflow.h"
 #include "scan/scandriver.h"
 #include "table/comparison.h"
 #include "table/csvexport.h"
@@ -17,6 +19,9 @@
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
 
 #include <unistd.h>
 #include <cstdio>
@@ -50,6 +55,17 @@ class StderrLineMessages final : public MessageService {
   }
   void plain(const QString& t) override { PrintError(t); }
   void applicationError(const QString& t) override { PrintError(t); }
+};
+
+// In a batch every message of a satellite's run ends in its summary line.
+class QuietMessages final : public MessageService {
+ public:
+  void warning(const QString&) override {}
+  void error(const QString&) override {}
+  void information(const QString&) override {}
+  bool confirm(const QString&) override { return false; }
+  void plain(const QString&) override {}
+  void applicationError(const QString&) override {}
 };
 
 // The language boxes of the window, ticked from --lang.
@@ -137,7 +153,11 @@ struct Options {
   QString lang, out, base;
   bool langGiven = false, csv = false, save = false, noOverwrite = false, compare = false;
   bool ntv = false, tri = false, help = false;
+  bool all = false, json = false;
+  int jobs = 4;
 };
+
+constexpr int kMaxJobs = 18;  // one download per catalogue entry at most
 
 Options ParseOptions(const QStringList& arguments) {
   QCommandLineParser parser;
@@ -152,7 +172,10 @@ Options ParseOptions(const QStringList& arguments) {
   const QCommandLineOption tri(QStringLiteral("tri"));
   const QCommandLineOption base(QStringLiteral("base"), QString(), QStringLiteral("dir"));
   const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
-  parser.addOptions({lang, csv, out, save, noOverwrite, compare, ntv, tri, base, help});
+  const QCommandLineOption all(QStringLiteral("all"));
+  const QCommandLineOption json(QStringLiteral("json"));
+  const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("n"));
+  parser.addOptions({lang, csv, out, save, noOverwrite, compare, ntv, tri, base, help, all, json, jobs});
   if (!parser.parse(QStringList{QStringLiteral("tevrin-cli")} + arguments))
     throw CliFailure{parser.errorText() + QStringLiteral(" (tevrin-cli --help)")};
 
@@ -170,6 +193,16 @@ Options ParseOptions(const QStringList& arguments) {
   o.compare = parser.isSet(compare);
   o.ntv = parser.isSet(ntv);
   o.tri = parser.isSet(tri);
+  o.all = parser.isSet(all);
+  o.json = parser.isSet(json);
+  if (parser.isSet(jobs)) {
+    bool isNumber = false;
+    o.jobs = parser.value(jobs).toInt(&isNumber);
+    if (!isNumber || o.jobs < 1 || o.jobs > kMaxJobs)
+      throw CliFailure{QStringLiteral("--jobs: число от 1 до %1 ожидается, получено \"%2\"")
+                           .arg(kMaxJobs)
+                           .arg(parser.value(jobs))};
+  }
   if (o.help) return o;
 
   // An option another command owns is a mistake, not something to ignore.
@@ -185,6 +218,9 @@ Options ParseOptions(const QStringList& arguments) {
   refuse(!scan && !o.out.isEmpty(), "out", o.command);
   refuse(!scan && o.save, "save", o.command);
   refuse(!scan && o.compare, "compare", o.command);
+  refuse(!scan && o.all, "all", o.command);
+  refuse(!scan && o.json, "json", o.command);
+  refuse(!scan && parser.isSet(jobs), "jobs", o.command);
   refuse(!show && o.ntv, "ntv", o.command);
   refuse(!show && o.tri, "tri", o.command);
   if (o.noOverwrite && !o.save)
@@ -210,69 +246,165 @@ QString OneSatellite(const Options& o) {
   return o.positional.first();
 }
 
-int ScanCommand(const Options& o) {
-  const int index = SatelliteFromArgument(OneSatellite(o));
+// One satellite keeps its own output: the rows, or the changed rows and the
+// comparison's message; exit 2 also when there is no table to compare with.
+int SingleScan(const Options& o, int index, LanguageHost& host) {
   const QString satellite = SatelliteName(index);
-  LanguageHost host;
-  TickLanguages(o.lang, host);
-
-  const QString savedPath = SavedTablePath(satellite);
+  FlowOptions flow;
+  flow.compare = o.compare;
+  flow.save = o.save;
+  flow.noOverwrite = o.noOverwrite;
+  flow.exportPath = o.out;
   // Refused before the download, so a refused save costs no traffic.
-  if (o.save && o.noOverwrite && QFileInfo::exists(savedPath))
-    throw CliFailure{QStringLiteral("файл уже существует: ") + QDir::toNativeSeparators(savedPath)};
+  if (const QString refusal = RefusalBeforeScan(index, flow); !refusal.isEmpty()) throw CliFailure{refusal};
 
   ChannelTableModel table;
   std::optional<TerminalProgress> progress;
   if (IsTerminal(stderr)) progress.emplace();
-  switch (RunChartScan(index, table, host, progress ? &*progress : nullptr)) {
-    case ScanResult::Completed: break;
-    case ScanResult::DownloadFailed: throw CliFailure{kDownloadErrorText};
-    case ScanResult::DocumentFailed: return kExitError;  // the parser has printed its message
-  }
-  const std::vector<ChannelRow> scanned = table.rows();
-
-  if (!o.out.isEmpty()) ExportTable(scanned, o.out);
-  if (!o.compare) {
-    if (o.csv) {
-      QByteArray bytes;
-      for (const ChannelRow& row : scanned) bytes += ExportLine(row);
-      WriteOut(bytes);
-    } else {
-      WriteOut(FormatRows(scanned, IsTerminal(stdout)));
-    }
+  const SatelliteOutcome outcome =
+      RunSatelliteFlow(index, table, host, progress ? &*progress : nullptr, flow);
+  if (outcome.status == FlowStatus::Failed) {
+    if (!outcome.errorShown) PrintError(outcome.error);
+    return kExitError;
   }
 
   int status = kExitSame;
-  if (o.compare) {
-    std::vector<SavedRecord> previous;
-    const bool opened = ReadSavedTable(savedPath, previous);
-    if (!opened) {
-      PrintError(NoPreviousTableText(satellite));
-      status = kExitError;  // a --save still writes the first table below
+  if (!o.compare) {
+    if (o.csv) {
+      QByteArray bytes;
+      for (const ChannelRow& row : table.rows()) bytes += ExportLine(row);
+      WriteOut(bytes);
     } else {
-      const ComparisonResult result = CompareWithPrevious(table, previous);
-      std::vector<ChannelRow> changed;
-      for (const ChannelRow& row : table.rows())
-        if (row.mark == kMarkNew || row.mark == kMarkGone) changed.push_back(row);
-      QString summary = ComparisonSummaryText(result);
-      summary.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-      WriteOut(FormatRows(changed, IsTerminal(stdout)) + summary.toUtf8() + '\n');
-      status = result.changes > 0 ? kExitChanged : kExitSame;
+      WriteOut(FormatRows(table.rows(), IsTerminal(stdout)));
     }
+  } else if (outcome.status == FlowStatus::NoPreviousTable) {
+    PrintError(NoPreviousTableText(satellite));
+    status = kExitError;  // a --save has still written the first table
+  } else {
+    std::vector<ChannelRow> changed;
+    for (const ChannelRow& row : table.rows())
+      if (row.mark == kMarkNew || row.mark == kMarkGone) changed.push_back(row);
+    QString summary = ComparisonSummaryText({outcome.newRows + outcome.goneRows, outcome.comparedDate});
+    summary.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    WriteOut(FormatRows(changed, IsTerminal(stdout)) + summary.toUtf8() + '\n');
+    status = outcome.changed() ? kExitChanged : kExitSame;
   }
-
-  if (o.save) {
-    if (scanned.empty()) {
-      // As the window's save: an empty table writes nothing.
-      PrintError(QStringLiteral("таблица пуста, сохранять нечего"));
-    } else {
-      if (o.noOverwrite && QFileInfo::exists(savedPath))
-        throw CliFailure{QStringLiteral("файл уже существует: ") + QDir::toNativeSeparators(savedPath)};
-      WriteSavedTable(savedPath, scanned, QDate::currentDate());
-    }
-  }
+  // As the window's save: an empty table writes nothing.
+  if (outcome.tableWasEmpty) PrintError(QStringLiteral("таблица пуста, сохранять нечего"));
   std::fflush(stdout);
   return status;
+}
+
+QString NumberOrDash(bool known, int number) { return known ? QString::number(number) : QStringLiteral("-"); }
+
+QJsonValue NumberOrNull(bool known, int number) { return known ? QJsonValue(number) : QJsonValue(); }
+
+}  // namespace
+
+QByteArray OutcomeJson(const SatelliteOutcome& outcome) {
+  QJsonObject object;
+  object.insert(QStringLiteral("satellite"), outcome.satellite());
+  object.insert(QStringLiteral("position"), outcome.position());
+  object.insert(QStringLiteral("rows"), NumberOrNull(outcome.scanned, outcome.rowsKept));
+  object.insert(QStringLiteral("new"), NumberOrNull(outcome.compared, outcome.newRows));
+  object.insert(QStringLiteral("gone"), NumberOrNull(outcome.compared, outcome.goneRows));
+  static const char* const kStatus[] = {"ok", "no-previous", "failed"};
+  object.insert(QStringLiteral("status"), QString::fromLatin1(kStatus[static_cast<int>(outcome.status)]));
+  object.insert(QStringLiteral("result"), outcome.resultText());
+  if (!outcome.savedPath.isEmpty())
+    object.insert(QStringLiteral("saved"), QDir::toNativeSeparators(outcome.savedPath));
+  return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
+}
+
+QByteArray SummaryTable(const std::vector<SatelliteOutcome>& outcomes) {
+  const QStringList captions = {QStringLiteral("Спутник"), QStringLiteral("Позиция"), QStringLiteral("Строк"),
+                                QStringLiteral("Новых"),   QStringLiteral("Ушло"),    QStringLiteral("Итог")};
+  std::vector<QStringList> lines{captions};
+  for (const SatelliteOutcome& outcome : outcomes)
+    lines.push_back({outcome.satellite(), QString::number(outcome.position()),
+                     NumberOrDash(outcome.scanned, outcome.rowsKept),
+                     NumberOrDash(outcome.compared, outcome.newRows),
+                     NumberOrDash(outcome.compared, outcome.goneRows), Cell(outcome.resultText())});
+  std::vector<qsizetype> widths(captions.size(), 0);
+  for (const QStringList& cells : lines)
+    for (qsizetype c = 0; c < cells.size(); ++c)
+      widths[size_t(c)] = std::max(widths[size_t(c)], cells[c].size());
+  QByteArray out;
+  for (const QStringList& cells : lines) {
+    QString text;
+    for (qsizetype c = 0; c < cells.size(); ++c) {
+      // The name and the result read left to right, the numbers line up on the right.
+      const bool left = c == 0 || c + 1 == cells.size();
+      text += left ? cells[c].leftJustified(widths[size_t(c)]) : cells[c].rightJustified(widths[size_t(c)]);
+      if (c + 1 < cells.size()) text += QStringLiteral("  ");
+    }
+    while (text.endsWith(QLatin1Char(' '))) text.chop(1);
+    out += (text + QLatin1Char('\n')).toUtf8();
+  }
+  return out;
+}
+
+int BatchExitStatus(const std::vector<SatelliteOutcome>& outcomes) {
+  int status = kExitSame;
+  for (const SatelliteOutcome& outcome : outcomes) {
+    if (outcome.status == FlowStatus::Failed) return kExitError;
+    if (outcome.changed()) status = kExitChanged;
+  }
+  return status;
+}
+
+namespace {
+
+int BatchScan(const Options& o, const std::vector<int>& indexes, LanguageHost& host) {
+  if (o.csv) throw CliFailure{QStringLiteral("--csv действует только для одного спутника")};
+  BatchOptions batch;
+  batch.flow.compare = o.compare;
+  batch.flow.save = o.save;
+  batch.flow.noOverwrite = o.noOverwrite;
+  batch.jobs = o.jobs;
+  if (!o.out.isEmpty()) {
+    if (!QDir().mkpath(o.out))
+      throw CliFailure{QStringLiteral("каталог не создан: ") + QDir::toNativeSeparators(o.out)};
+    batch.exportDir = o.out;
+  }
+
+  static QuietMessages quiet;  // outlives the run: the service is reset only when the command ends
+  SetMessageService(&quiet);
+  const bool showProgress = IsTerminal(stderr);
+  int done = 0;
+  const auto total = static_cast<int>(indexes.size());
+  const std::vector<SatelliteOutcome> outcomes =
+      RunBatchScan(indexes, host, batch, [&](const SatelliteOutcome& outcome) {
+        if (o.json) {
+          WriteOut(OutcomeJson(outcome));
+          std::fflush(stdout);
+        }
+        if (showProgress) {
+          std::fprintf(stderr, "\r\033[K[%d/%d] %s", ++done, total, outcome.satellite().toUtf8().constData());
+          std::fflush(stderr);
+        }
+      });
+  if (showProgress) std::fputc('\n', stderr);
+  if (!o.json) WriteOut(SummaryTable(outcomes));
+  std::fflush(stdout);
+  return BatchExitStatus(outcomes);
+}
+
+int ScanCommand(const Options& o) {
+  std::vector<int> indexes;
+  if (o.all) {
+    if (!o.positional.isEmpty())
+      throw CliFailure{QStringLiteral("--all: спутники не указываются (tevrin-cli --help)")};
+    for (int i = 1; i < kSatelliteCount; ++i) indexes.push_back(i);
+  } else {
+    if (o.positional.isEmpty())
+      throw CliFailure{QStringLiteral("команда scan ожидает спутник или --all (tevrin-cli --help)")};
+    for (const QString& argument : o.positional) indexes.push_back(SatelliteFromArgument(argument));
+  }
+  LanguageHost host;
+  TickLanguages(o.lang, host);
+  if (indexes.size() == 1 && !o.all && !o.json) return SingleScan(o, indexes.front(), host);
+  return BatchScan(o, indexes, host);
 }
 
 int ShowCommand(const Options& o) {
@@ -346,6 +478,19 @@ QString HelpText() {
       "      --no-overwrite           не заменять существующий файл / never replace an existing file\n"
       "      --compare                сравнить с сохранённой таблицей (до --save)\n"
       "                               compare with the saved table (before --save)\n"
+      "  scan SAT SAT... | --all      несколько спутников или все 18, с теми же параметрами;\n"
+      "                               итог: строка на спутник, в порядке каталога\n"
+      "                               several satellites or all 18, same options;\n"
+      "                               a summary line per satellite, in catalogue order\n"
+      "      --jobs N                 загрузок одновременно (1..18, по умолчанию 4)\n"
+      "                               charts downloaded at once (1..18, default 4)\n"
+      "      --out DIR                экспорт каждого спутника в DIR/<спутник>.csv\n"
+      "                               each satellite's export to DIR/<satellite>.csv\n"
+      "      --json                   JSON Lines вместо таблицы (и для одного спутника):\n"
+      "                               JSON Lines instead of the table (also for one satellite):\n"
+      "                               satellite, position, rows, new, gone (null без --compare),\n"
+      "                               status (ok | no-previous | failed), result (текст итога),\n"
+      "                               saved (путь сохранённой таблицы, если записана)\n"
       "  show SATELLITE [--ntv] [--tri]  сохранённая таблица, с фильтром пакетов\n"
       "                               the saved table, with the package filter\n"
       "\n"
@@ -360,7 +505,9 @@ QString HelpText() {
       "Output: aligned columns on a terminal, tab-separated otherwise (the eight table columns).\n"
       "\n"
       "Код возврата / Exit status: 0 — без изменений / no change, 1 — есть изменения / changes,\n"
-      "2 — ошибка / error.\n");
+      "2 — ошибка / error. Для нескольких спутников: 2, если хоть один не удался; иначе 1, если\n"
+      "хоть один изменился (или у него нет более ранних записей); иначе 0.\n"
+      "Several satellites: 2 when any failed, else 1 when any changed (or had no saved table), else 0.\n");
 }
 
 int RunCommandLine(const QStringList& arguments) {

@@ -1,4 +1,5 @@
 #pragma once
+#include "scan/satelliteflow.h"
 #include "table/channeltable.h"
 
 #include <QString>
@@ -26,5 +27,10 @@ QString OneLine(const QString& text);
 QByteArray FormatRows(const std::vector<ChannelRow>& rows, bool aligned);
 
 QString HelpText();
+
+// The batch's output and exit status, one satellite a line in the given order.
+QByteArray SummaryTable(const std::vector<SatelliteOutcome>& outcomes);
+QByteArray OutcomeJson(const SatelliteOutcome& outcome);  // one JSON object and "\n"
+int BatchExitStatus(const std::vector<SatelliteOutcome>& outcomes);
 
 }  // namespace tevrin::cli
