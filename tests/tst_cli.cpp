@@ -8,10 +8,13 @@
 #include "table/records.h"
 #include "table/tableactions.h"
 #include "tools/chartserver/chartserver.h"
+#include "tools/gencharts/chartgen.h"
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
 #include <QTimer>
@@ -60,8 +63,8 @@ class TstCli : public QObject {
   QTemporaryDir site_;
   std::unique_ptr<ChartServer> server_;
 
-  void writeChart(const QByteArray& page) {
-    QFile f(site_.filePath("charts/13.html"));
+  void writeChart(const QByteArray& page, int position = 13) {
+    QFile f(site_.filePath(QString("charts/%1.html").arg(position)));
     QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     QCOMPARE(f.write(page), page.size());
   }
@@ -111,7 +114,10 @@ class TstCli : public QObject {
     qputenv("TEVRIN_CHART_URL", server_->baseUrl().toUtf8());
   }
 
-  void init() { writeChart(FirstChart()); }
+  void init() {
+    writeChart(FirstChart());
+    QFile::remove(site_.filePath("charts/31.html"));
+  }
 
   void listNamesTheEighteenSatellites() {
     const Run r = run({"list"});
@@ -295,12 +301,118 @@ class TstCli : public QObject {
     QVERIFY(!QFile::exists(SavedTablePath(kHotBird)));
   }
 
+  // Hot Bird (13) changes, Astra 1G (31) does not, Amos (356) has no page: 404.
+  void batchReportsEachSatelliteAndGoesOnAfterAFailure() {
+    test::TempExeDir base;
+    writeChart(FirstChart(), 31);
+    const QString astra = SatelliteName(6), amos = SatelliteName(1);
+    Run r = run({"scan", "6", "5", "--lang", "rus", "--base", base.path(), "--compare", "--save"});
+    QCOMPARE(r.exitCode, 1);  // no earlier tables: changed, not failed
+
+    writeChart(ChangedChart());
+    const QStringList arguments{"scan", "6",      amos,        "5",         "--lang",
+                                "rus",  "--base", base.path(), "--compare", "--save"};
+    r = run(arguments + QStringList{"--json"});
+    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(r.errLines, QStringList());
+    QList<QJsonObject> objects;
+    for (const QString& line : Lines(r.out)) objects << QJsonDocument::fromJson(line.toUtf8()).object();
+    QCOMPARE(objects.size(), 3);
+    QCOMPARE(objects[0]["satellite"].toString(), amos);
+    QCOMPARE(objects[0]["status"].toString(), QString("failed"));
+    QCOMPARE(objects[0]["result"].toString(), kDownloadErrorText.simplified());
+    QVERIFY(objects[0]["rows"].isNull());
+    QVERIFY(!objects[0].contains("saved"));
+    QCOMPARE(objects[1]["satellite"].toString(), kHotBird);
+    QCOMPARE(objects[1]["position"].toInt(), 13);
+    QCOMPARE(objects[1]["rows"].toInt(), 2);
+    QCOMPARE(objects[1]["new"].toInt(), 1);
+    QCOMPARE(objects[1]["gone"].toInt(), 1);
+    QCOMPARE(objects[1]["result"].toString(), QString("ok"));
+    QCOMPARE(objects[1]["saved"].toString(), QDir::toNativeSeparators(SavedTablePath(kHotBird)));
+    QCOMPARE(objects[2]["satellite"].toString(), astra);
+    QCOMPARE(objects[2]["new"].toInt(), 0);
+    QCOMPARE(objects[2]["gone"].toInt(), 0);
+    QVERIFY(objects[2].contains("saved"));
+
+    // Both good satellites were saved: the changed page replaced the first table.
+    std::vector<SavedRecord> records;
+    QVERIFY(ReadSavedTable(SavedTablePath(kHotBird), records));
+    QCOMPARE(int(records.size()), 2);
+    QCOMPARE(records[1].channelName, QString("Россия 1"));
+    QVERIFY(!QFile::exists(SavedTablePath(amos)));
+
+    // The same run as a table: the changed page is now saved, so Hot Bird is unchanged.
+    r = run(arguments);
+    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(Lines(r.out),
+             QStringList({"Спутник          Позиция  Строк  Новых  Ушло  Итог",
+                          "Amos 4.0°W           356      -      -     -  " + kDownloadErrorText.simplified(),
+                          "Hot Bird 13.0°E       13      2      0     0  ok",
+                          "Astra 1G 31.5°E       31      2      0     0  ok"}));
+    // No scratch file of any download is left beside the tables.
+    QCOMPARE(QDir(base.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+             QStringList{"Base"});
+  }
+
+  void allListsTheCatalogueInOrderWhateverTheJobs() {
+    QTemporaryDir site;
+    QCOMPARE(gencharts::WriteSite(site.path(), 0), QString());
+    QFile::remove(site.filePath("charts/39.html"));  // one failure in the middle
+    ChartServer server(site.path());
+    server.setLogging(false);
+    QVERIFY(server.listen());
+    test::TempExeDir base;
+    const QString outDir = base.file("export");
+
+    QByteArray first;
+    for (const QString jobs : {"1", "7"}) {
+      const Run r = run({"scan", "--all", "--lang", "rus,ukr", "--jobs", jobs, "--base", base.path(),
+                         "--json", "--out", outDir},
+                        server.baseUrl());
+      QCOMPARE(r.exitCode, 2);
+      if (first.isEmpty()) first = r.out;
+      else QCOMPARE(r.out, first);  // byte for byte, however the downloads interleave
+    }
+    const QStringList lines = Lines(first);
+    QCOMPARE(lines.size(), 18);
+    for (int i = 1; i < kSatelliteCount; ++i) {
+      const QJsonObject object = QJsonDocument::fromJson(lines[i - 1].toUtf8()).object();
+      QCOMPARE(object["satellite"].toString(), SatelliteName(i));
+      QCOMPARE(object["status"].toString(), QString(ChartPosition(i) == 39 ? "failed" : "ok"));
+      // Each scanned satellite has its export, row for row.
+      QFile csv(QDir(outDir).filePath(SatelliteName(i) + ".csv"));
+      QCOMPARE(csv.exists(), ChartPosition(i) != 39);
+      if (csv.open(QIODevice::ReadOnly)) QCOMPARE(csv.readAll().count("\r\n"), object["rows"].toInt());
+    }
+  }
+
+  void batchOptionsAreChecked_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("jobs zero") << QStringList{"scan", "--all", "--lang", "rus", "--jobs", "0"};
+    QTest::newRow("jobs word") << QStringList{"scan", "--all", "--lang", "rus", "--jobs", "four"};
+    QTest::newRow("all and a satellite") << QStringList{"scan", "--all", "5", "--lang", "rus"};
+    QTest::newRow("csv of many") << QStringList{"scan", "5", "6", "--lang", "rus", "--csv"};
+    QTest::newRow("jobs for show") << QStringList{"show", "5", "--jobs", "2"};
+    QTest::newRow("nothing to scan") << QStringList{"scan", "--lang", "rus"};
+  }
+  void batchOptionsAreChecked() {
+    QFETCH(QStringList, arguments);
+    test::TempExeDir base;
+    const Run r = run(arguments + QStringList{"--base", base.path()});
+    QCOMPARE(r.exitCode, 2);
+    QCOMPARE(r.errLines.size(), 1);
+    QVERIFY(r.out.isEmpty());
+  }
+
   void helpIsBilingual() {
     const Run r = run({"--help"});
     QCOMPARE(r.exitCode, 0);
     const QString text = QString::fromUtf8(r.out);
     QVERIFY(text.contains("Команды / Commands"));
     QVERIFY(text.contains("--no-overwrite"));
+    for (const char* field : {"satellite", "position", "rows", "new", "gone", "status", "result", "saved"})
+      QVERIFY2(text.contains(QRegularExpression(QString("\\b%1\\b").arg(field))), field);
   }
 };
 
