@@ -20,12 +20,11 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
-
-extern char** environ;
 
 using namespace tevrin;
 
