@@ -9,6 +9,7 @@
 #include "tools/gencharts/chartgen.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -120,6 +121,31 @@ class TstBatchScan : public QObject {
       QVERIFY(ReadSavedTable(outcomes[i].savedPath, records));
       QCOMPARE(int(records.size()), outcomes[i].rowsKept);
     }
+  }
+
+  void noOverwriteRefusesBeforeFetching() {
+    QTemporaryDir site;
+    QCOMPARE(gencharts::WriteSite(site.path(), 0), QString());
+    ChartServer server(site.path());
+    server.setLogging(false);
+    QVERIFY(server.listen());
+    QStringList served;
+    connect(&server, &ChartServer::requestServed, this, [&](const QString& path) { served << path; });
+    qputenv("TEVRIN_CHART_URL", server.baseUrl().toUtf8());
+    test::TempExeDir base;
+    const QString kept = SavedTablePath(SatelliteName(5));
+    WriteSavedTable(kept, {}, QDate(2024, 1, 1));
+    BatchOptions options;
+    options.flow.save = true;
+    options.flow.noOverwrite = true;
+    RusOnly host;
+    const std::vector<SatelliteOutcome> outcomes = RunBatchScan({5, 6}, host, options, {});
+    QCOMPARE(outcomes[0].status, FlowStatus::Failed);
+    QVERIFY(outcomes[0].error.contains(QDir::toNativeSeparators(kept)));
+    QCOMPARE(QFileInfo(kept).size(), 0);
+    QCOMPARE(outcomes[1].status, FlowStatus::Ok);
+    QVERIFY(!outcomes[1].savedPath.isEmpty());
+    QCOMPARE(served, QStringList{"/charts?position=31"});
   }
 };
 
