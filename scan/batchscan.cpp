@@ -14,7 +14,6 @@
 #include <QThreadPool>
 
 #include <algorithm>
-#include <memory>
 
 namespace tevrin {
 namespace {
