@@ -61,6 +61,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("tevrin"));
   QApplication::setApplicationDisplayName(tevrin::kAppTitle);
   QApplication::setApplicationVersion(QStringLiteral(TEVRIN_VERSION));
+  // Ties the window to its menu entry (its icon on Wayland's task bars).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tevrin.tevrin"));
   tevrin::MessageBoxes boxes;
   tevrin::SetMessageService(&boxes);
 

@@ -12,7 +12,7 @@ namespace {
 // The sample site: installed under share/tevrin/site beside bin/, else the
 // source tree this server was built from.
 QString DefaultRoot() {
-  const QString installed =
+  QString installed =
       QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" TEVRIN_SITE_RELDIR));
   if (QFileInfo(installed).isDir()) return installed;
   return QStringLiteral(TEVRIN_SOURCE_DIR "/testdata/site");
