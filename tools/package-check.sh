@@ -49,7 +49,9 @@ as_user() {
 DATA="$USER_HOME/.local/share/Tevrin"
 
 # The bundled chart server on a free loopback port, serving its installed site.
-as_user "$ROOT/usr/bin/tevrin-chart-server" --port 0 >"$SCRATCH/server.log" 2>&1 &
+# (Started without a function around it, so that $! is the server itself.)
+"${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin "$ROOT/usr/bin/tevrin-chart-server" --port 0 \
+  >"$SCRATCH/server.log" 2>&1 &
 SERVER=$!
 for _ in $(seq 100); do
   grep -q '^listening on ' "$SCRATCH/server.log" && break
@@ -61,7 +63,7 @@ pass "chart server serves the installed site on $URL"
 
 OUT=$(as_user TEVRIN_CHART_URL="$URL" timeout 60 "$ROOT/usr/bin/tevrin-cli" scan 5 --lang rus --save) ||
   fail "tevrin-cli scan"
-ROWS=$(($(printf '%s\n' "$OUT" | wc -l) - 1))  # a header line, then one line a channel
+ROWS=$(printf '%s\n' "$OUT" | grep -c .)  # piped: one tab-separated line a channel
 [ "$ROWS" -gt 0 ] || fail "the scan found no channel"
 REC="$DATA/Base/Hot Bird 13.0°E.rec"
 [ -f "$REC" ] || fail "no saved table at $REC"
