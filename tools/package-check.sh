@@ -13,6 +13,7 @@ SCRATCH=$(mktemp -d)
 SERVER=""
 cleanup() {
   if [ -n "$SERVER" ]; then kill "$SERVER" 2>/dev/null || true; fi
+  chmod -R u+w "$SCRATCH" 2>/dev/null || true
   rm -rf "$SCRATCH"
 }
 trap cleanup EXIT
@@ -21,6 +22,8 @@ ROOT="$SCRATCH/root"
 USER_HOME="$SCRATCH/home"
 mkdir -p "$USER_HOME"
 dpkg-deb -x "$DEB" "$ROOT"
+# The program's folder is not the user's to write, as /usr/bin is not.
+chmod a-w "$ROOT/usr/bin"
 PASSED=0
 pass() { echo "ok: $*"; PASSED=$((PASSED + 1)); }
 fail() { echo "FAILED: $*" >&2; echo "package check: $PASSED passed, 1 failed"; exit 1; }
@@ -39,9 +42,11 @@ pass "lintian: no error or warning"
 # as a user may not write into /usr/bin.
 if [ "$(id -u)" -eq 0 ]; then
   RUN_AS=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+  WHO=nobody
   chown nobody:nogroup "$USER_HOME"
 else
   RUN_AS=()  # already unprivileged
+  WHO=$(id -un)
 fi
 as_user() {
   "${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"
@@ -69,7 +74,7 @@ REC="$DATA/Base/Hot Bird 13.0°E.rec"
 [ -f "$REC" ] || fail "no saved table at $REC"
 [ "$(stat -c %s "$REC")" -eq $((ROWS * 476)) ] || fail "saved table does not hold the $ROWS rows"
 [ ! -e "$ROOT/usr/bin/Base" ] && [ ! -e "$ROOT/usr/bin/cache.txt" ] || fail "files written beside the binary"
-pass "tevrin-cli scans $ROWS channels as nobody and saves them into $DATA"
+pass "tevrin-cli scans $ROWS channels as $WHO and saves them into $DATA"
 
 # The window, offscreen: the first banner navigation loads the module from the
 # unpacked private library folder; closing writes MyIni.ini to the data folder.
