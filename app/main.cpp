@@ -3,9 +3,46 @@
 #include "app/gui/mainform.h"
 #include "app/gui/messageboxes.h"
 #include "scan/gui/formloadurl.h"
+#include "web/gui/bannerview.h"
 
 #include <QApplication>
+#include <QFile>
+#include <QTimer>
 #include <cstdio>
+
+namespace {
+// For the packaging check: TEVRIN_PROBE_BANNER=1 makes the first banner
+// navigation as soon as the window shows, names the web engine module that
+// got loaded on stderr, and ends the tool once the page has loaded (status 0),
+// when no module could be loaded (3) or when the page did not finish within a
+// minute (4).
+void ProbeBannerModule(tevrin::TMainF& window) {
+  window.Button1Click();
+  if (window.banner().view() == nullptr) {
+    std::fprintf(stderr, "tevrin: banner module: not found\n");
+    QCoreApplication::exit(3);
+    return;
+  }
+  QFile maps(QStringLiteral("/proc/self/maps"));
+  if (maps.open(QIODevice::ReadOnly)) {
+    for (const QByteArray& line : maps.readAll().split('\n')) {
+      const qsizetype at = line.indexOf('/');
+      if (at >= 0 && line.contains("tevrin_webbanner")) {
+        std::fprintf(stderr, "tevrin: banner module: %s\n", line.mid(at).constData());
+        break;
+      }
+    }
+  }
+  QObject::connect(&window.banner(), &tevrin::BannerView::documentComplete, &window, [](const QUrl& url) {
+    std::fprintf(stderr, "tevrin: banner page loaded: %s\n", qPrintable(url.toString()));
+    QCoreApplication::exit(0);
+  });
+  QTimer::singleShot(60000, &window, [] {
+    std::fprintf(stderr, "tevrin: banner page did not load within a minute\n");
+    QCoreApplication::exit(4);
+  });
+}
+}  // namespace
 
 int main(int argc, char** argv) {
   const bool haveDisplay = qEnvironmentVariableIsSet("DISPLAY") ||
@@ -24,6 +61,8 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("tevrin"));
   QApplication::setApplicationDisplayName(tevrin::kAppTitle);
   QApplication::setApplicationVersion(QStringLiteral(TEVRIN_VERSION));
+  // Ties the window to its menu entry (its icon on Wayland's task bars).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.tevrin.tevrin"));
   tevrin::MessageBoxes boxes;
   tevrin::SetMessageService(&boxes);
 
@@ -33,6 +72,8 @@ int main(int argc, char** argv) {
   tevrin::TFormLoadURL FormLoadURL(&MainF);
   MainF.setFormLoadURL(&FormLoadURL);
   MainF.show();
+  if (qEnvironmentVariableIsSet("TEVRIN_PROBE_BANNER"))
+    QTimer::singleShot(0, &MainF, [&MainF] { ProbeBannerModule(MainF); });
   const int status = app.exec();
   return status;
 }

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 
 namespace tevrin {
 namespace {
@@ -15,9 +16,30 @@ QString WithSeparator(QString dir) {
 }
 }  // namespace
 
+bool IsWritableFolder(const QString& dir) {
+  const QFileInfo info(dir);
+  return info.isDir() && info.isWritable();
+}
+
+QString UserDataDir() {
+  // A relative XDG_DATA_HOME is invalid and ignored, as the XDG rules say
+  // (Qt's own lookup would take it relative to the working folder).
+  const QString xdg = qEnvironmentVariable("XDG_DATA_HOME");
+  const QString share = QDir::isAbsolutePath(xdg) ? xdg : QDir::homePath() + QStringLiteral("/.local/share");
+  return QDir::cleanPath(share + QStringLiteral("/Tevrin"));
+}
+
+QString FilesDirFor(const QString& exeDir, const QString& dataDir,
+                    const std::function<bool(const QString& dir)>& writable) {
+  if (writable(exeDir)) return WithSeparator(exeDir);
+  // A failure here is not reported by itself: the first write names the path.
+  QDir().mkpath(dataDir);
+  return WithSeparator(dataDir);
+}
+
 QString ExeDir() {
   if (!Override().isEmpty()) return WithSeparator(Override());
-  return WithSeparator(QCoreApplication::applicationDirPath());
+  return FilesDirFor(QCoreApplication::applicationDirPath(), UserDataDir(), IsWritableFolder);
 }
 
 QString BesideExe(const QString& relativeName) { return ExeDir() + relativeName; }

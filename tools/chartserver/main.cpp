@@ -8,6 +8,17 @@
 
 #include <cstdio>
 
+namespace {
+// The sample site: installed under share/tevrin/site beside bin/, else the
+// source tree this server was built from.
+QString DefaultRoot() {
+  QString installed =
+      QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" TEVRIN_SITE_RELDIR));
+  if (QFileInfo(installed).isDir()) return installed;
+  return QStringLiteral(TEVRIN_SOURCE_DIR "/testdata/site");
+}
+}  // namespace
+
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("tevrin-chart-server"));
@@ -20,8 +31,7 @@ int main(int argc, char** argv) {
                                       QStringLiteral("Port to listen on (default 8399)."),
                                       QStringLiteral("N"), QStringLiteral("8399"));
   const QCommandLineOption rootOption(QStringLiteral("root"), QStringLiteral("Folder with the pages."),
-                                      QStringLiteral("DIR"),
-                                      QStringLiteral(TEVRIN_SOURCE_DIR "/testdata/site"));
+                                      QStringLiteral("DIR"), DefaultRoot());
   parser.addOption(portOption);
   parser.addOption(rootOption);
   parser.process(app);

@@ -1,6 +1,7 @@
 #include "web/gui/bannerview.h"
 
 #include "web/banner.h"
+#include "web/bannermodule.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -11,10 +12,8 @@ namespace tevrin {
 namespace {
 using CreateEngine = QObject* (*)(QWidget*);
 
-// The module sits beside the executable; a build tree keeps it at its top.
 QFunctionPointer ResolveEngineFactory() {
-  const QStringList places = {QCoreApplication::applicationDirPath(), QStringLiteral(TEVRIN_MODULE_DIR)};
-  for (const QString& place : places) {
+  for (const QString& place : BannerModuleFolders(QCoreApplication::applicationDirPath())) {
     QLibrary module(QDir(place).filePath(QStringLiteral("tevrin_webbanner")));
     if (QFunctionPointer create = module.resolve("tevrin_create_banner_engine")) return create;
   }

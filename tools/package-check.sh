@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Packaging check (CI, after the tests): builds the .deb from the existing build
+# folder, unpacks it into a scratch root and runs what it installs as an
+# unprivileged user whose home is a scratch folder, against the bundled chart
+# server: the menu entry and the metainfo validate, lintian finds no error or
+# warning, a scan works and its saved table lands in the user's data folder,
+# and the window loads the banner module from the unpacked tree.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+DEB=$(SKIP_INSTALL=1 bash tools/package.sh | tail -n 1)
+
+SCRATCH=$(mktemp -d)
+SERVER=""
+cleanup() {
+  if [ -n "$SERVER" ]; then kill "$SERVER" 2>/dev/null || true; fi
+  chmod -R u+w "$SCRATCH" 2>/dev/null || true
+  rm -rf "$SCRATCH"
+}
+trap cleanup EXIT
+chmod 755 "$SCRATCH"
+ROOT="$SCRATCH/root"
+USER_HOME="$SCRATCH/home"
+mkdir -p "$USER_HOME"
+dpkg-deb -x "$DEB" "$ROOT"
+# The program's folder is not the user's to write, as /usr/bin is not.
+chmod a-w "$ROOT/usr/bin"
+PASSED=0
+pass() { echo "ok: $*"; PASSED=$((PASSED + 1)); }
+fail() { echo "FAILED: $*" >&2; echo "package check: $PASSED passed, 1 failed"; exit 1; }
+
+desktop-file-validate "$ROOT"/usr/share/applications/*.desktop || fail "desktop entry"
+pass "desktop entry validates"
+appstreamcli validate --no-net "$ROOT"/usr/share/metainfo/*.metainfo.xml || fail "metainfo"
+pass "metainfo validates"
+LINT=0
+lintian --fail-on error,warning "$DEB" >"$SCRATCH/lintian.log" 2>&1 || LINT=$?
+grep -v 'root privileges' "$SCRATCH/lintian.log" || true
+[ "$LINT" -eq 0 ] || fail "lintian reports errors or warnings"
+pass "lintian: no error or warning"
+
+# Everything below runs as nobody, who may not write into the unpacked tree,
+# as a user may not write into /usr/bin.
+if [ "$(id -u)" -eq 0 ]; then
+  RUN_AS=(setpriv --reuid=nobody --regid=nogroup --clear-groups)
+  WHO=nobody
+  chown nobody:nogroup "$USER_HOME"
+else
+  RUN_AS=()  # already unprivileged
+  WHO=$(id -un)
+fi
+as_user() {
+  "${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"
+}
+DATA="$USER_HOME/.local/share/Tevrin"
+
+# The bundled chart server on a free loopback port, serving its installed site.
+# (Started without a function around it, so that $! is the server itself.)
+"${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin "$ROOT/usr/bin/tevrin-chart-server" --port 0 \
+  >"$SCRATCH/server.log" 2>&1 &
+SERVER=$!
+for _ in $(seq 100); do
+  grep -q '^listening on ' "$SCRATCH/server.log" && break
+  sleep 0.1
+done
+URL=$(sed -n 's/^listening on //p' "$SCRATCH/server.log")
+[ -n "$URL" ] || fail "chart server did not start: $(cat "$SCRATCH/server.log")"
+pass "chart server serves the installed site on $URL"
+
+OUT=$(as_user TEVRIN_CHART_URL="$URL" timeout 60 "$ROOT/usr/bin/tevrin-cli" scan 5 --lang rus --save) ||
+  fail "tevrin-cli scan"
+ROWS=$(printf '%s\n' "$OUT" | grep -c .)  # piped: one tab-separated line a channel
+[ "$ROWS" -gt 0 ] || fail "the scan found no channel"
+REC="$DATA/Base/Hot Bird 13.0°E.rec"
+[ -f "$REC" ] || fail "no saved table at $REC"
+[ "$(stat -c %s "$REC")" -eq $((ROWS * 476)) ] || fail "saved table does not hold the $ROWS rows"
+[ ! -e "$ROOT/usr/bin/Base" ] && [ ! -e "$ROOT/usr/bin/cache.txt" ] || fail "files written beside the binary"
+pass "tevrin-cli scans $ROWS channels as $WHO and saves them into $DATA"
+
+# The window, offscreen: the first banner navigation loads the module from the
+# unpacked private library folder; closing writes MyIni.ini to the data folder.
+as_user TEVRIN_PROBE_BANNER=1 TEVRIN_CHART_URL="$URL" TEVRIN_SITE_URL="$URL" QT_QPA_PLATFORM=offscreen \
+  QTWEBENGINE_DISABLE_SANDBOX=1 QTWEBENGINE_CHROMIUM_FLAGS="--disable-gpu --no-sandbox" \
+  timeout 120 "$ROOT/usr/bin/tevrin" 2>"$SCRATCH/window.log" ||
+  fail "window: status $? ($(grep 'tevrin:' "$SCRATCH/window.log" || true))"
+grep -q "^tevrin: banner module: $ROOT/usr/lib/.*/tevrin/libtevrin_webbanner.so$" "$SCRATCH/window.log" ||
+  fail "banner module not loaded from the package: $(grep 'tevrin:' "$SCRATCH/window.log" || true)"
+grep -q "^tevrin: banner page loaded: $URL/reklama.html" "$SCRATCH/window.log" || fail "banner page"
+[ -s "$DATA/MyIni.ini" ] || fail "no MyIni.ini in $DATA"
+grep 'tevrin:' "$SCRATCH/window.log"
+pass "the window loads the banner module from the package and keeps MyIni.ini in $DATA"
+
+echo "package check: $PASSED passed, 0 failed"
