@@ -117,7 +117,7 @@ bool ReplacingFile::commit() {
   bool ok = !device_->failed();
   if (!ok) {
     error_ = device_->errorString();
-  } else if (::fsync(device_->fd()) != 0) {
+  } else if (::fsync(device_->fd()) != 0 && errno != EINVAL) {  // EINVAL: a file system without sync
     error_ = SystemErrorText(errno);
     ok = false;
   } else if (!device_->Release()) {

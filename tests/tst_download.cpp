@@ -1,11 +1,6 @@
-#include "app/errors.h"
 #include "app/savefile.h"
-#include "scan/chartparser.h"
 #include "scan/download.h"
-#include "scan/scandriver.h"
 #include "support/faultserver.h"
-#include "support/testsupport.h"
-#include "table/channeltable.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -333,24 +328,6 @@ class TstDownload : public QObject {
     QCOMPARE(fileError, QString::fromLocal8Bit(std::strerror(EFBIG)));
     QCOMPARE(ReadAll(path), QByteArray("previous page"));
     QCOMPARE(Entries(dir.path()), QStringList({"cache.txt", "folder"}));
-
-    // The scan makes it an error of its own rather than the download error.
-    test::TempExeDir exe;
-    QVERIFY(QDir(exe.path()).mkpath("cache.txt/taken"));  // a folder where the scratch file goes
-    qputenv("TEVRIN_CHART_URL", server.url(QString()).toUtf8());
-    ChannelTableModel table;
-    struct : ChartParserHost {
-      bool isTicked(Language l) override { return l == Language::Rus; }
-      QString otherLanguageText() override { return {}; }
-    } host;
-    try {
-      RunChartScan(5, table, host, nullptr);
-      QFAIL("no error");
-    } catch (const TevrinError& e) {
-      QCOMPARE(e.message(), QString::fromLocal8Bit(std::strerror(EISDIR)));
-    }
-    QCOMPARE(QDir(exe.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-             QStringList({"cache.txt"}));
   }
 
   // ---- proxy ---------------------------------------------------------------------------------------

@@ -83,23 +83,6 @@ class TstSaveFile : public QObject {
     QCOMPARE(st.st_mode & 0777, mode_t(0640));
     QVERIFY(QFileInfo(exe.file("Base")).isSymLink());
   }
-
-  void anUncommittedFileLeavesNothing() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("f.txt");
-    QVERIFY(WriteAll(path, "old"));
-    {
-      ReplacingFile file(path);
-      QVERIFY(file.open());
-      QCOMPARE(file.device().write("new"), qint64(3));
-      QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 2);
-    }
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"f.txt"});
-    QCOMPARE(ReadAll(path), QByteArray("old"));
-    ReplacingFile unopened(path);
-    QVERIFY(!unopened.commit());
-    QCOMPARE(ReadAll(path), QByteArray("old"));
-  }
 };
 
 QTEST_GUILESS_MAIN(TstSaveFile)
