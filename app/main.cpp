@@ -2,6 +2,7 @@
 #include "app/gui/hints.h"
 #include "app/gui/mainform.h"
 #include "app/gui/messageboxes.h"
+#include "app/savefile.h"
 #include "scan/gui/formloadurl.h"
 #include "web/gui/bannerview.h"
 
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
         "Tevrin: no graphical display (DISPLAY is not set); run it on a desktop or under xvfb-run.\n");
     return 1;
   }
+  tevrin::IgnoreFileSizeSignal();
   // The banner's web view shares its GL context with the window.
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);

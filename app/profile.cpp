@@ -1,10 +1,10 @@
 #include "app/profile.h"
 
 #include "app/cp1251.h"
+#include "app/savefile.h"
 
 #include <QFile>
 #include <QList>
-#include <QSaveFile>
 #include <QStringDecoder>
 
 namespace tevrin {
@@ -237,12 +237,9 @@ bool WritePrivateProfileString(const QString& section, const QString& key, const
   if (utf8) out += kUtf8Bom;
   for (const RawLine& line : lines) out += line.bytes + line.end;
 
-  QSaveFile file(path);
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(out) != out.size()) {
-    file.cancelWriting();
-    return false;
-  }
+  ReplacingFile file(path);
+  if (!file.open()) return false;
+  if (file.device().write(out) != out.size()) return false;  // the temporary file goes with `file`
   return file.commit();
 }
 

@@ -49,10 +49,11 @@ QString GetPrivateProfileString(const QString& section, const QString& key, cons
 //   its mark and stays UTF-8. A value that Windows-1251 cannot hold turns the
 //   whole file into UTF-8 with a mark (its text otherwise unchanged), so no
 //   character is replaced by '?'.
-// - The file is replaced atomically (QSaveFile): a failed call leaves it as it
-//   was. Returns false when the file cannot be read or written, and for
-//   names and values a line cannot hold: an empty or ']'-holding section, an
-//   empty key, a key with '=' or starting with '[', ';' or '#', any line break.
+// - The file is replaced atomically (ReplacingFile: a link at `path` is
+//   replaced, never followed): a failed call leaves it as it was. Returns
+//   false when the file cannot be read or written, and for names and values
+//   a line cannot hold: an empty or ']'-holding section, an empty key,
+//   a key with '=' or starting with '[', ';' or '#', any line break.
 bool WritePrivateProfileString(const QString& section, const QString& key, const QString& value,
                                const QString& path);
 

@@ -21,11 +21,12 @@ namespace {
 // Download results handed from the workers to the calling thread.
 class Finished {
  public:
-  explicit Finished(size_t count) : done_(count, 0) {}
-  void set(size_t slot, bool ok) {
+  explicit Finished(size_t count) : done_(count, 0), fileErrors_(count) {}
+  void set(size_t slot, bool ok, const QString& fileError) {
     {
       const QMutexLocker lock(&mutex_);
       done_[slot] = ok ? 1 : -1;
+      fileErrors_[slot] = fileError;
     }
     // Wakes the calling thread's wait; a no-op when it is busy parsing.
     QMetaObject::invokeMethod(
@@ -36,10 +37,16 @@ class Finished {
     const QMutexLocker lock(&mutex_);
     return done_[slot];
   }
+  // The system's text when the scratch file, not the network, failed.
+  QString fileError(size_t slot) {
+    const QMutexLocker lock(&mutex_);
+    return fileErrors_[slot];
+  }
 
  private:
   QMutex mutex_;
   std::vector<int> done_;
+  std::vector<QString> fileErrors_;
   QObject wake_;  // lives on the calling thread
 };
 
@@ -80,12 +87,13 @@ std::vector<SatelliteOutcome> RunBatchScan(std::vector<int> indexes, ChartParser
     pool.start(
         [&finished, slot, address = ChartAddress(index), path = scratchOf(index), limits = options.limits] {
           bool ok = false;
+          QString fileError;
           try {
-            ok = DownloadToFile(address, path, nullptr, limits);
+            ok = DownloadToFile(address, path, nullptr, limits, &fileError);
           } catch (...) {
             ok = false;
           }
-          finished.set(slot, ok);
+          finished.set(slot, ok, fileError);
         });
   }
 
@@ -103,6 +111,10 @@ std::vector<SatelliteOutcome> RunBatchScan(std::vector<int> indexes, ChartParser
     QEventLoop loop;
     while (finished.state(slot) == 0) loop.processEvents(QEventLoop::WaitForMoreEvents);
 
+    if (const QString fileError = finished.fileError(slot); !fileError.isEmpty()) {
+      report(FailedOutcome(index, fileError));  // a local file error, not a network one
+      continue;
+    }
     ChannelTableModel table;
     ScanResult scan = ScanResult::DownloadFailed;
     if (finished.state(slot) > 0) {

@@ -1,16 +1,21 @@
 #include "scan/download.h"
 
+#include "app/savefile.h"
+
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QHostAddress>
 #include <QList>
 #include <QMetaObject>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QSaveFile>
 #include <QTimer>
 #include <QUrl>
+
+#include <deque>
 
 namespace tevrin {
 
@@ -45,35 +50,68 @@ int StatusOf(const QNetworkReply* reply) {
   return reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
 }
 
+// How much of the body Qt may hold before it stops reading the socket: without a bound a fast endless body
+// piles up in memory faster than it is written out.
+constexpr qint64 kReadBufferBytes = 256 * 1024;
+
+bool IsLoopback(const QString& host) {
+  if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0) return true;
+  const QHostAddress address(host);
+  return !address.isNull() && address.isLoopback();
+}
+
+// The desktop's or the environment's proxy (http_proxy, https_proxy, no_proxy), but never for the loopback.
+// One factory per manager, so downloads on several threads share no proxy state of their own.
+class SystemProxyFactory : public QNetworkProxyFactory {
+ public:
+  QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override {
+    if (IsLoopback(query.peerHostName())) return {QNetworkProxy(QNetworkProxy::NoProxy)};
+    return systemProxyForQuery(query);
+  }
+};
+
 // One call of DownloadToFile. The network signals only record what happened and wake the local loop;
 // every decision and every callback runs in Run, outside any signal. A callback that processes events
 // therefore cannot re-enter this logic, and a nested download has its own Transfer.
 class Transfer {
  public:
-  Transfer(const DownloadLimits& limits, QSaveFile& file, IBindStatusCallback* callback)
+  Transfer(const DownloadLimits& limits, QIODevice& file, IBindStatusCallback* callback)
       : limits_(limits), file_(file), callback_(callback) {
-    manager_.setProxy(QNetworkProxy::NoProxy);
+    manager_.setProxyFactory(new SystemProxyFactory);  // the manager owns it
     stall_.setSingleShot(true);
     stall_.setInterval(qMax(1, limits_.stallTimeoutMs));
     QObject::connect(&stall_, &QTimer::timeout, &stall_, [this] {
       stalled_ = true;
       loop_.quit();
     });
+    deadline_.setSingleShot(true);
+    deadline_.setInterval(qMax(1, limits_.deadlineMs));
+    QObject::connect(&deadline_, &QTimer::timeout, &deadline_, [this] {
+      timedOut_ = true;
+      loop_.quit();
+    });
+    // The received amount is sampled six times a window, so "any window" is judged within a sixth of it.
+    speedCheck_.setInterval(qMax(1, limits_.lowSpeedWindowMs / 6));
+    QObject::connect(&speedCheck_, &QTimer::timeout, &speedCheck_, [this] { CheckSpeed(); });
   }
   ~Transfer() { Drop(); }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
   bool started() const { return started_; }
+  const QString& fileError() const { return fileError_; }
 
   bool Run(const QUrl& address) {
     if (!IsHttp(address)) return false;
+    clock_.start();
+    deadline_.start();
     Send(address);
     for (;;) {
       if (headersPending_) {
         headersPending_ = false;
         if (!started_) {
           started_ = true;
+          StartSpeedCheck();
           if (callback_) callback_->OnStartBinding();
         }
         const int status = StatusOf(reply_);
@@ -86,7 +124,7 @@ class Transfer {
         if (length.isValid() && length.toLongLong() > limits_.maxBodyBytes) return false;
         continue;
       }
-      if (stalled_ || tooLarge_ || writeFailed_) return false;
+      if (stalled_ || tooSlow_ || timedOut_ || tooLarge_ || writeFailed_) return false;
       if (started_ && bytes_ != reported_) {
         reported_ = bytes_;
         if (callback_) callback_->OnProgress(bytes_);
@@ -108,6 +146,7 @@ class Transfer {
     request.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
     request.setHeader(QNetworkRequest::UserAgentHeader, QStringLiteral("Tevrin/" TEVRIN_VERSION));
     reply_ = manager_.get(request);
+    reply_->setReadBufferSize(kReadBufferBytes);
     QNetworkReply* reply = reply_;
     connections_ << QObject::connect(reply, &QNetworkReply::metaDataChanged, [this] {
       stall_.start();
@@ -127,6 +166,7 @@ class Transfer {
     const QByteArray chunk = reply->readAll();
     if (chunk.isEmpty()) return;
     stall_.start();
+    received_ += chunk.size();
     // Only the body of the final, successful response is stored; a redirect's body is dropped.
     const int status = StatusOf(reply);
     if (!IsSuccess(status) || tooLarge_ || writeFailed_) return;
@@ -134,6 +174,7 @@ class Transfer {
       tooLarge_ = true;
     } else if (file_.write(chunk) != chunk.size()) {
       writeFailed_ = true;
+      fileError_ = file_.errorString();
     } else {
       bytes_ += chunk.size();
     }
@@ -170,6 +211,24 @@ class Transfer {
     return true;
   }
 
+  void StartSpeedCheck() {
+    if (limits_.lowSpeedBytes <= 0) return;
+    samples_.push_back({clock_.elapsed(), received_});
+    speedCheck_.start();
+  }
+
+  // Fails the transfer when the last full window brought fewer bytes than the low-speed limit.
+  void CheckSpeed() {
+    const qint64 now = clock_.elapsed();
+    samples_.push_back({now, received_});
+    const qint64 windowStart = now - limits_.lowSpeedWindowMs;
+    while (samples_.size() > 1 && samples_[1].atMs <= windowStart) samples_.pop_front();
+    if (samples_.front().atMs > windowStart) return;  // less than one window seen yet
+    if (received_ - samples_.front().bytes >= limits_.lowSpeedBytes) return;
+    tooSlow_ = true;
+    loop_.quit();
+  }
+
   // Cuts the reply off completely, so that nothing of it can arrive later.
   void Drop() {
     for (const QMetaObject::Connection& c : std::as_const(connections_)) QObject::disconnect(c);
@@ -182,21 +241,34 @@ class Transfer {
     stall_.stop();
   }
 
+  struct Sample {
+    qint64 atMs;
+    qint64 bytes;
+  };
+
   const DownloadLimits& limits_;
-  QSaveFile& file_;
+  QIODevice& file_;
   IBindStatusCallback* callback_;
   QNetworkAccessManager manager_;
   QEventLoop loop_;
   QTimer stall_;
+  QTimer deadline_;
+  QTimer speedCheck_;
+  QElapsedTimer clock_;
+  std::deque<Sample> samples_;  // received_ over the last low-speed window
+  QString fileError_;
   QNetworkReply* reply_ = nullptr;
   QList<QMetaObject::Connection> connections_;
   int redirects_ = 0;
-  qint64 bytes_ = 0;
+  qint64 bytes_ = 0;     // body bytes stored
+  qint64 received_ = 0;  // every body byte that arrived, redirects' and refused ones included
   qint64 reported_ = -1;
   bool started_ = false;
   bool headersPending_ = false;
   bool finished_ = false;
   bool stalled_ = false;
+  bool tooSlow_ = false;
+  bool timedOut_ = false;
   bool tooLarge_ = false;
   bool writeFailed_ = false;
 };
@@ -204,21 +276,27 @@ class Transfer {
 }  // namespace
 
 bool DownloadToFile(const QString& address, const QString& path, IBindStatusCallback* callback,
-                    const DownloadLimits& limits) {
+                    const DownloadLimits& limits, QString* fileError) {
+  if (fileError) fileError->clear();
   if (!QCoreApplication::instance()) return false;
+  QString localError;
   bool ok = false;
   try {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    ReplacingFile file(path);
+    if (!file.open()) {
+      if (fileError) *fileError = file.errorString();
+      return false;
+    }
     bool started = false;
     {
-      Transfer transfer(limits, file, callback);
+      Transfer transfer(limits, file.device(), callback);
       try {
         ok = transfer.Run(QUrl(address));
       } catch (...) {
         ok = false;
       }
       started = transfer.started();
+      localError = transfer.fileError();
     }  // the reply and its manager are gone before the stop callback pumps events
     if (started && callback) {
       try {
@@ -227,11 +305,15 @@ bool DownloadToFile(const QString& address, const QString& path, IBindStatusCall
         ok = false;
       }
     }
-    // Without a commit QSaveFile discards its temporary file and leaves `path` as it was.
-    if (ok) ok = file.commit();
+    // Without a commit the temporary file goes and `path` stays as it was.
+    if (ok && !file.commit()) {
+      ok = false;
+      localError = file.errorString();
+    }
   } catch (...) {
     ok = false;
   }
+  if (!ok && fileError) *fileError = localError;
   return ok;
 }
 

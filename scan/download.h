@@ -15,23 +15,32 @@ class IBindStatusCallback {
   virtual void OnStopBinding() = 0;                   // the transfer has ended, successfully or not
 };
 
-// Bounds that keep a broken or hostile server from hanging the scan or filling the disk.
+// Bounds that keep a broken or hostile server from hanging the scan or filling the disk or memory.
 struct DownloadLimits {
-  int stallTimeoutMs = 30000;        // no byte for this long -> failure
+  int stallTimeoutMs = 30000;  // no byte for this long -> failure
+  // Fewer than lowSpeedBytes body bytes in any lowSpeedWindowMs after the first response headers ->
+  // failure: a server that drips a byte now and then never trips the stall timeout. 0 bytes: no check.
+  qint64 lowSpeedBytes = 1024;
+  int lowSpeedWindowMs = 30000;
+  int deadlineMs = 10 * 60 * 1000;   // the whole transfer, redirects included, ends within this
   qint64 maxBodyBytes = 64LL << 20;  // larger body -> failure
   int maxRedirects = 10;
 };
 DownloadLimits& DefaultDownloadLimits();  // tests may lower the limits
 
 // Fetches an http or https address into `path`. True only when the whole body of a successful (2xx) response
-// was stored there. Runs on the calling (GUI) thread and waits in a local event loop. The file is replaced
-// only on success: a failed transfer leaves no file behind and an existing file untouched. Any exception
-// inside, one thrown by a callback included, is caught and gives false.
+// was stored there. Runs on the calling thread and waits in a local event loop; safe on any thread with an
+// event dispatcher, several at once. The file is replaced only on success, and replaced as a name: a link
+// planted at `path` is replaced, its target never written (ReplacingFile). A failed transfer leaves no file
+// behind and an existing file untouched. Any exception inside, one thrown by a callback included, is
+// caught and gives false. The system proxy is used for every host but the loopback.
+// A failure of the local file (cannot be created, written or renamed: "Permission denied", "File too
+// large") also gives false and sets `*fileError` to the system's text; a network failure leaves it empty.
 // OnStartBinding is called once when the first response headers arrive, OnProgress any number of times
 // after it, and OnStopBinding once at the end, but only if OnStartBinding was called: a failure before any
 // response (connection refused, unknown host) calls neither. `callback` may be null.
 bool DownloadToFile(const QString& address, const QString& path, IBindStatusCallback* callback,
-                    const DownloadLimits& limits = DefaultDownloadLimits());
+                    const DownloadLimits& limits = DefaultDownloadLimits(), QString* fileError = nullptr);
 
 // "Загрузка страницы: 36 Kb 1/1": whole kilobytes (1024 bytes, rounded down), then the address counters.
 QString DownloadStatusText(qint64 bytesReceived, quint8 urlIndex, quint8 urlCount);

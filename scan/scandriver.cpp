@@ -1,5 +1,6 @@
 #include "scan/scandriver.h"
 
+#include "app/errors.h"
 #include "app/paths.h"
 #include "scan/catalogue.h"
 #include "scan/chartparser.h"
@@ -48,7 +49,12 @@ ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& ho
   ChartUrlCount = 1;
   ChartUrlIndex = 1;
   const QString scratch = BesideExe(QStringLiteral("cache.txt"));
-  if (!DownloadToFile(address, scratch, callback)) return ScanResult::DownloadFailed;
+  QString fileError;
+  if (!DownloadToFile(address, scratch, callback, DefaultDownloadLimits(), &fileError)) {
+    // The network was fine but the scratch file was not: the general error display, not the tool's end.
+    if (!fileError.isEmpty()) throw TevrinError(fileError);
+    return ScanResult::DownloadFailed;
+  }
   return ParseScratchFile(scratch, table, host, bracket);
 }
 

@@ -22,7 +22,9 @@ bool AnyLanguageTicked(ChartParserHost& host);
 // The part of a scan that needs no window: empties the table inside its bulk
 // bracket, fetches the satellite's chart into cache.txt beside the executable,
 // reads and deletes it, parses it into the table, closes the bracket (also when
-// an error leaves) and sorts by "Транспондер". `index` is 1..18.
+// an error leaves) and sorts by "Транспондер". `index` is 1..18. A scratch
+// file that cannot be created or written throws TevrinError with the
+// system's text; a failed transfer gives DownloadFailed.
 ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& host,
                         IBindStatusCallback* callback);
 

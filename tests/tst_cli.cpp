@@ -20,6 +20,10 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <sys/resource.h>
+#include <csignal>
+#include <functional>
+
 using namespace tevrin;
 
 namespace {
@@ -70,8 +74,10 @@ class TstCli : public QObject {
   }
 
   // Runs the executable while this thread's event loop keeps serving the charts.
-  Run run(const QStringList& arguments, const QString& chartUrl = QString()) {
+  Run run(const QStringList& arguments, const QString& chartUrl = QString(),
+          const std::function<void()>& inChild = {}) {
     QProcess process;
+    if (inChild) process.setChildProcessModifier(inChild);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("TEVRIN_CHART_URL", chartUrl.isEmpty() ? server_->baseUrl() : chartUrl);
     process.setProcessEnvironment(env);
@@ -403,6 +409,30 @@ class TstCli : public QObject {
     QCOMPARE(r.exitCode, 2);
     QCOMPARE(r.errLines.size(), 1);
     QVERIFY(r.out.isEmpty());
+  }
+
+  void fileSizeLimitGivesItsMessageNotASignal() {
+    test::TempExeDir base;
+    QVERIFY(QDir(base.path()).mkpath("Base"));
+    const QByteArray previous(476, 'p');
+    QFile saved(SavedTablePath(kHotBird));
+    QVERIFY(saved.open(QIODevice::WriteOnly));
+    QCOMPARE(saved.write(previous), previous.size());
+    saved.close();
+    // The child starts with the signal's default action, as from a shell, and a limit below the page.
+    const Run r = run({"scan", "5", "--lang", "rus", "--base", base.path(), "--save"}, QString(), [] {
+      std::signal(SIGXFSZ, SIG_DFL);
+      rlimit limit{};
+      getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = 200;
+      setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    QCOMPARE(r.exitCode, 2);  // -1 if the process died of the signal
+    QCOMPARE(r.errLines, QStringList{"tevrin-cli: File too large."});
+    QCOMPARE(QDir(base.path()).entryList(QDir::Files | QDir::Hidden), QStringList());  // no scratch file
+    QCOMPARE(QDir(base.file("Base")).entryList(QDir::Files | QDir::Hidden), QStringList{kHotBird + ".rec"});
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), previous);
   }
 
   void helpIsBilingual() {

@@ -1,3 +1,4 @@
+#include "app/savefile.h"
 #include "scan/download.h"
 #include "support/faultserver.h"
 
@@ -7,6 +8,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <sys/resource.h>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 #include <stdexcept>
 
@@ -144,6 +148,9 @@ class TstDownload : public QObject {
     QTemporaryDir dir;
     DownloadLimits limits;
     limits.stallTimeoutMs = 1500;
+    // 1000 bytes a piece: well above a low-speed limit of 1 KiB per 600 ms.
+    limits.lowSpeedBytes = 1024;
+    limits.lowSpeedWindowMs = 600;
     QVERIFY(DownloadToFile(server.url(), dir.filePath("cache.txt"), nullptr, limits));
     QCOMPARE(ReadAll(dir.filePath("cache.txt")), server.body());
   }
@@ -223,6 +230,124 @@ class TstDownload : public QObject {
     QVERIFY(!DownloadToFile(address, path, &rec));
     QVERIFY(rec.events.isEmpty());
     QVERIFY(Entries(dir.path()).isEmpty());
+  }
+
+  // ---- servers that never finish ------------------------------------------------------------------
+  void serversThatNeverFinishFailWithinTheirBound_data() {
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("chunks");
+    QTest::addColumn<int>("deadlineMs");
+    // One byte every 10 ms never trips the stall timeout, but stays under 1 KiB in any 600 ms.
+    QTest::newRow("drip") << int(Mode::Ok) << 40000 << 600000;
+    // 100 bytes every 10 ms passes the low-speed limit; the whole would take 4 s.
+    QTest::newRow("steady but too long") << int(Mode::Ok) << 400 << 500;
+    QTest::newRow("endless at full speed") << int(Mode::Endless) << 1 << 600000;
+  }
+  void serversThatNeverFinishFailWithinTheirBound() {
+    QFETCH(int, mode);
+    QFETCH(int, chunks);
+    QFETCH(int, deadlineMs);
+    FaultServer server{Mode(mode)};
+    server.setBodySize(40000);
+    server.setChunks(chunks);
+    QVERIFY(server.listen());
+    DownloadLimits limits;
+    limits.stallTimeoutMs = 2000;
+    limits.lowSpeedBytes = 1024;
+    limits.lowSpeedWindowMs = 600;
+    limits.deadlineMs = deadlineMs;
+    limits.maxBodyBytes = 4 << 20;
+    QTemporaryDir dir;
+    const QString path = dir.filePath("cache.txt");
+    Write(path, "previous page");
+    Recorder rec;
+    QString fileError = "unset";
+    QVERIFY(!DownloadToFile(server.url(), path, &rec, limits, &fileError));
+    QVERIFY(fileError.isEmpty());  // a network failure, not a file one
+    QVERIFY(rec.wellFormed());
+    QCOMPARE(rec.count("start"), 1);
+    // It gave up before the body was through (the endless one has none to finish).
+    if (!rec.progress.isEmpty() && Mode(mode) != Mode::Endless) QVERIFY(rec.progress.last() < 40000);
+    QCOMPARE(ReadAll(path), QByteArray("previous page"));
+    QCOMPARE(Entries(dir.path()), QStringList({"cache.txt"}));
+  }
+
+  // ---- the local file ------------------------------------------------------------------------------
+  void aLinkAtThePathIsReplacedNeverFollowed() {
+    FaultServer server(Mode::Ok);
+    QVERIFY(server.listen());
+    QTemporaryDir dir, elsewhere;
+    const QString victim = elsewhere.filePath("victim.txt");
+    Write(victim, "not yours");
+    const QString path = dir.filePath("cache.txt");
+    QVERIFY(QFile::link(victim, path));
+    // A failed transfer leaves even the link as it was.
+    DownloadLimits limits;
+    limits.maxBodyBytes = 10;
+    QVERIFY(!DownloadToFile(server.url(), path, nullptr, limits));
+    QVERIFY(QFileInfo(path).isSymLink());
+    QVERIFY(DownloadToFile(server.url(), path, nullptr));
+    QVERIFY(!QFileInfo(path).isSymLink());
+    QCOMPARE(ReadAll(path), server.body());
+    QCOMPARE(ReadAll(victim), QByteArray("not yours"));
+    // A dangling link: its target is not created.
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::link(elsewhere.filePath("planted.txt"), path));
+    QVERIFY(DownloadToFile(server.url(), path, nullptr));
+    QVERIFY(!QFile::exists(elsewhere.filePath("planted.txt")));
+    QCOMPARE(Entries(elsewhere.path()), QStringList({"victim.txt"}));
+    QCOMPARE(Entries(dir.path()), QStringList({"cache.txt"}));
+  }
+
+  void localFileErrorsAreToldApartFromNetworkErrors() {
+    FaultServer server(Mode::Ok);
+    server.setBodySize(200000);
+    server.setChunks(4);
+    QVERIFY(server.listen());
+    QTemporaryDir dir;
+    QString fileError;
+    // The file's folder is a regular file: nothing is asked of the server.
+    Write(dir.filePath("folder"), "a file");
+    QVERIFY(!DownloadToFile(server.url(), dir.filePath("folder/cache.txt"), nullptr, DefaultDownloadLimits(),
+                            &fileError));
+    QCOMPARE(fileError, QString::fromLocal8Bit(std::strerror(ENOTDIR)));
+    QCOMPARE(server.requestCount(), 0);
+
+    // A file-size limit part-way through the body: the write fails, the process lives on.
+    IgnoreFileSizeSignal();
+    const QString path = dir.filePath("cache.txt");
+    Write(path, "previous page");
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit lowered = old;
+    lowered.rlim_cur = 100000;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+    const bool ok = DownloadToFile(server.url(), path, nullptr, DefaultDownloadLimits(), &fileError);
+    setrlimit(RLIMIT_FSIZE, &old);
+    QVERIFY(!ok);
+    QCOMPARE(fileError, QString::fromLocal8Bit(std::strerror(EFBIG)));
+    QCOMPARE(ReadAll(path), QByteArray("previous page"));
+    QCOMPARE(Entries(dir.path()), QStringList({"cache.txt", "folder"}));
+  }
+
+  // ---- proxy ---------------------------------------------------------------------------------------
+  void theSystemProxyServesEveryHostButTheLoopback() {
+    FaultServer site(Mode::Ok), proxy(Mode::Ok);
+    proxy.setBodySize(3000);
+    QVERIFY(site.listen());
+    QVERIFY(proxy.listen());
+    QTemporaryDir dir;
+    qputenv("http_proxy", proxy.url(QString()).toUtf8());
+    qunsetenv("no_proxy");
+    const bool direct = DownloadToFile(site.url(), dir.filePath("direct.txt"), nullptr);
+    const bool proxied =
+        DownloadToFile("http://charts.invalid/charts?position=13", dir.filePath("proxied.txt"), nullptr);
+    qunsetenv("http_proxy");
+    QVERIFY(direct);
+    QCOMPARE(site.requestCount(), 1);
+    QVERIFY(proxied);
+    QCOMPARE(proxy.requestPaths(), QStringList({"http://charts.invalid/charts?position=13"}));
+    QCOMPARE(ReadAll(dir.filePath("proxied.txt")), proxy.body());
   }
 
   // ---- callbacks that pump events or throw ---------------------------------------------------------

@@ -8,6 +8,7 @@
 #include "support/faultserver.h"
 #include "support/testsupport.h"
 #include "table/channeltable.h"
+#include "tables_testutil.h"
 #include "tools/chartserver/chartserver.h"
 
 #include <QCheckBox>
@@ -18,6 +19,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QtTest>
+
+#include <cerrno>
+#include <cstring>
 
 using namespace tevrin;
 
@@ -208,11 +212,14 @@ class TstGuiScan : public QObject {
     QTest::newRow("stall") << int(M::Stall);
     QTest::newRow("oversized") << int(M::Oversized);
     QTest::newRow("refused") << -1;
+    QTest::newRow("drip") << -2;  // one byte every 10 ms
+    QTest::newRow("endless") << int(M::Endless);
   }
   void failedDownloadsEndTheTool() {
     QFETCH(int, mode);
     test::FaultServer fault(mode < 0 ? test::FaultServer::Mode::Ok : test::FaultServer::Mode(mode));
     fault.setBodySize(200000);
+    if (mode == -2) fault.setChunks(200000);
     QVERIFY(fault.listen());
     const QString base = mode < 0 ? QString("http://127.0.0.1:%1").arg(test::FaultServer::ClosedPort())
                                   : QString("http://127.0.0.1:%1").arg(fault.port());
@@ -220,18 +227,41 @@ class TstGuiScan : public QObject {
     const DownloadLimits saved = DefaultDownloadLimits();
     DefaultDownloadLimits().stallTimeoutMs = 500;
     DefaultDownloadLimits().maxBodyBytes = 100000;
+    DefaultDownloadLimits().lowSpeedWindowMs = 300;
     {
       Window w;
+      QVERIFY(QDir(w.home.path()).mkpath("Base"));
+      QVERIFY(test::WriteAll(w.home.file("Base/Hot Bird 13.0°E.rec"), QByteArray(476, 'p')));
       w.scan(5);
       QCOMPARE(w.boxes.texts("error"), QStringList({kDownloadErrorText}));
       QVERIFY(w.boxes.mainEnabledAtError);
       QVERIFY(!w.boxes.progressVisibleAtError);
       QCOMPARE(terminateRequests_, 1);
       QVERIFY(!QFile::exists(w.home.file("cache.txt")));
+      QCOMPARE(QDir(w.home.path()).entryList(QDir::Files | QDir::Hidden), QStringList());  // no temporary
+      QCOMPARE(test::ReadAll(w.home.file("Base/Hot Bird 13.0°E.rec")), QByteArray(476, 'p'));
       QVERIFY(!w.main.BitBtnExp->isEnabled());
     }
     DefaultDownloadLimits() = saved;
     qputenv("TEVRIN_CHART_URL", server_->baseUrl().toUtf8());
+  }
+
+  void aScratchFileThatCannotBeWrittenIsAnErrorNotTheEnd() {
+    Window w;
+    QVERIFY(QDir(w.home.path()).mkpath("cache.txt/taken"));  // a folder has the scratch file's name
+    w.scan(5);
+    QCOMPARE(w.boxes.texts("applicationError"), QStringList({ErrorDisplayText(std::strerror(EISDIR))}));
+    QVERIFY(w.boxes.texts("error").isEmpty());
+    QCOMPARE(terminateRequests_, 0);
+    QVERIFY(w.main.isEnabled());
+    QVERIFY(w.main.BitBtnGo->isEnabled());
+    QVERIFY(!w.main.FormLoadURL->isVisible());
+    QCOMPARE(QDir(w.home.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+             QStringList({"cache.txt"}));
+    // The tool carries on: the next scan, with the name free again, works.
+    QVERIFY(QDir(w.home.file("cache.txt")).removeRecursively());
+    w.scan(5);
+    QCOMPARE(w.main.table().count(), 2);
   }
 
   void downloadErrorTextIsExact() {

@@ -111,7 +111,22 @@ void FaultServer::respond(QTcpSocket* socket, const QString& path) {
     case Mode::Stall: startBody(socket, body_.size() / 2, mode); return;
     case Mode::Ok:
     case Mode::Oversized: startBody(socket, body_.size(), mode); return;
+    case Mode::Endless:
+      socket->write(
+          "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+          "Transfer-Encoding: chunked\r\n\r\n");
+      connect(socket, &QTcpSocket::bytesWritten, this, [this, socket] { streamEndlessly(socket); });
+      streamEndlessly(socket);
+      return;
   }
+}
+
+void FaultServer::streamEndlessly(QTcpSocket* socket) {
+  // Only as much ahead as the socket takes, so the server's own memory stays small.
+  static const QByteArray piece =
+      QByteArray::number(64 * 1024, 16) + "\r\n" + QByteArray(64 * 1024, 'x') + "\r\n";
+  while (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < 4 * piece.size())
+    socket->write(piece);
 }
 
 void FaultServer::startBody(QTcpSocket* socket, qint64 bytesToSend, Mode mode) {

@@ -32,6 +32,7 @@ class FaultServer : public QObject {
     Stall,         // headers and half of the body, then silence
     NoResponse,    // reads the request and never answers
     Oversized,     // as Ok; the test lowers the limit below the body size
+    Endless,       // 200 with a chunked body that never ends, sent as fast as the client reads
   };
 
   explicit FaultServer(Mode mode = Mode::Ok, QObject* parent = nullptr);
@@ -70,6 +71,7 @@ class FaultServer : public QObject {
   void scheduleStep(QTcpSocket* socket);
   void cut(QTcpSocket* socket, Mode mode);
   void drainReleases();
+  void streamEndlessly(QTcpSocket* socket);
 
   QTcpServer server_;
   Mode mode_;

@@ -1,8 +1,10 @@
+#include "app/savefile.h"
 #include "tools/cli/clicommands.h"
 
 #include <QCoreApplication>
 
 int main(int argc, char* argv[]) {
+  tevrin::IgnoreFileSizeSignal();
   // The download waits in a local event loop, which needs the application.
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("tevrin-cli"));
