@@ -1,5 +1,7 @@
 #include "scan/download.h"
 
+#include "scan/scancancel.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QList>
@@ -59,6 +61,8 @@ class Transfer {
       stalled_ = true;
       loop_.quit();
     });
+    // A cancelled scan abandons the transfer at once: the loop wakes and Run gives up.
+    QObject::connect(&ScanCancel::instance(), &ScanCancel::requested, &stall_, [this] { loop_.quit(); });
   }
   ~Transfer() { Drop(); }
   Transfer(const Transfer&) = delete;
@@ -70,6 +74,7 @@ class Transfer {
     if (!IsHttp(address)) return false;
     Send(address);
     for (;;) {
+      if (ScanCancel::instance().isRequested()) return false;
       if (headersPending_) {
         headersPending_ = false;
         if (!started_) {

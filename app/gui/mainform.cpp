@@ -11,6 +11,7 @@
 #include "scan/chartparser.h"
 #include "scan/gui/bindstatuscallback.h"
 #include "scan/gui/formloadurl.h"
+#include "scan/scancancel.h"
 #include "scan/scandriver.h"
 #include "table/channeltable.h"
 #include "table/storedview.h"
@@ -35,6 +36,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
+#include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
@@ -50,6 +52,8 @@ constexpr int kMinimumOuterHeight = 347;
 constexpr int kLeftBoxWidth = 169;
 constexpr int kPanelHeight = 92;
 constexpr int kBannerWidth = 362;
+constexpr int kFrameChecks = 40;  // how long to wait for a window manager's frame: 40 x 50 ms
+constexpr int kFrameCheckIntervalMs = 50;
 
 struct ColumnLimits {
   int width, minimum, maximum;  // maximum 0: none
@@ -289,17 +293,32 @@ void TMainF::arrangeControls() {
   sPanel1->setGeometry(Panel1->width() - kBannerWidth, 0, kBannerWidth, kPanelHeight);
 }
 
+void TMainF::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  settleFrame();
+}
+
 void TMainF::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (!firstShow_) return;
   firstShow_ = false;
-  applyFrameMargins();
+  // Without a window manager (or before it has framed the window) there is
+  // no frame: place the window as it is, and again once a frame appears.
+  placeOnScreen(frameGeometry().size() - geometry().size());
+  // A window manager reports its frame with a move of the framed window; the
+  // timer covers one that frames it without moving it. Either way it ends.
+  frameChecksLeft_ = kFrameChecks;
+  auto* poll = new QTimer(this);
+  poll->setInterval(kFrameCheckIntervalMs);
+  connect(poll, &QTimer::timeout, this, [this, poll] {
+    settleFrame();
+    if (frameSettled_ || --frameChecksLeft_ <= 0) poll->deleteLater();
+  });
+  poll->start();
 }
 
-// Sizes in the settings and the minimum are outer sizes, frame included; the
-// frame is known only once the window is on screen.
-void TMainF::applyFrameMargins() {
-  const QSize margins = frameGeometry().size() - geometry().size();
+// Sizes in the settings and the minimum are outer sizes, frame included.
+void TMainF::placeOnScreen(const QSize& margins) {
   appliedMargins_ = margins;
   setMinimumSize(QSize(kMinimumOuterWidth, kMinimumOuterHeight) - margins);
   if (pendingOuterSize_.isValid()) resize(pendingOuterSize_ - margins);
@@ -307,8 +326,27 @@ void TMainF::applyFrameMargins() {
   if (QScreen* screen = this->screen()) {
     const QRect area = screen->availableGeometry();
     const QSize outer = size() + margins;
-    move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
+    move(area.topLeft() + QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2));
   }
+}
+
+// Applies the stored outer size and the outer minimum once the window manager
+// has framed the window; margins read before that are zero.
+void TMainF::settleFrame() {
+  if (frameSettled_ || firstShow_ || !isVisible() ||
+      (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+    return;
+  const QSize margins = frameGeometry().size() - geometry().size();
+  if (margins.width() <= 0 && margins.height() <= 0) return;
+  frameSettled_ = true;
+  placeOnScreen(margins);
+}
+
+void TMainF::closeEvent(QCloseEvent* event) {
+  // Closing ends the tool at any moment: a scan in progress is abandoned.
+  closing_ = true;
+  ScanCancel::instance().request();
+  QWidget::closeEvent(event);
 }
 
 // --- Settings ---------------------------------------------------------------
@@ -326,9 +364,12 @@ void TMainF::FormCreate() {
   move(s.left, s.top);
   if (s.width != kNoSize || s.height != kNoSize) {
     const QSize designedOuter = frameGeometry().size();
-    pendingOuterSize_ =
-        QSize(std::max(s.width == kNoSize ? designedOuter.width() : s.width, kMinimumOuterWidth),
-              std::max(s.height == kNoSize ? designedOuter.height() : s.height, kMinimumOuterHeight));
+    QSize outer(s.width == kNoSize ? designedOuter.width() : s.width,
+                s.height == kNoSize ? designedOuter.height() : s.height);
+    // A size beyond the desktop (a stray value, or a screen that shrank) is
+    // cut to what the desktop offers; the minimum still holds.
+    if (QScreen* screen = this->screen()) outer = outer.boundedTo(screen->availableGeometry().size());
+    pendingOuterSize_ = outer.expandedTo(QSize(kMinimumOuterWidth, kMinimumOuterHeight));
     resize(pendingOuterSize_);
   }
   // Setting a box to the state it has runs nothing; a change runs its click.
@@ -382,6 +423,8 @@ void TMainF::BitBtnGoClick() {
     BitBtnGo->setEnabled(true);
     return;
   }
+  // A close request that came while the banner was starting: no scan then.
+  if (closing_) return;
   TBindStatusCallback callback(this, FormLoadURL);
   ScanResult result;
   const auto readyForTheNextScan = [this] {
@@ -399,6 +442,9 @@ void TMainF::BitBtnGoClick() {
     throw;
   }
   scanning_ = false;
+  // Abandoned for a close: the tool is ending, with no message and no
+  // terminate request.
+  if (ScanCancel::instance().isRequested()) return;
   if (result == ScanResult::DownloadFailed) {
     setEnabled(true);
     Messages().error(kDownloadErrorText);

@@ -113,7 +113,9 @@ class TMainF : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -121,7 +123,8 @@ class TMainF : public QWidget {
   void setUpTable();
   void connectHandlers();
   void arrangeControls();
-  void applyFrameMargins();
+  void placeOnScreen(const QSize& margins);
+  void settleFrame();
   void loadStoredView();
   PackageFilter packageFilter() const;
   QRect outerBoundsForSaving() const;
@@ -131,9 +134,12 @@ class TMainF : public QWidget {
   std::unique_ptr<BannerView> banner_;
   std::vector<SavedRecord> previousTable_;  // what ListViewOld holds: the last compared saved table
   QColor editOtherColor_;
-  QSize pendingOuterSize_;
+  QSize pendingOuterSize_;  // the stored outer size, applied once the frame is known
   QSize appliedMargins_;
   bool firstShow_ = true;
+  bool frameSettled_ = false;  // the window manager's frame has been taken into account
+  int frameChecksLeft_ = 0;
+  bool closing_ = false;
   bool scanning_ = false;
   bool destroyed_ = false;
 };
