@@ -54,6 +54,7 @@ constexpr int kPanelHeight = 92;
 constexpr int kBannerWidth = 362;
 constexpr int kFrameChecks = 40;  // how long to wait for a window manager's frame: 40 x 50 ms
 constexpr int kFrameCheckIntervalMs = 50;
+constexpr int kPlaceRetries = 3;
 
 struct ColumnLimits {
   int width, minimum, maximum;  // maximum 0: none
@@ -304,7 +305,7 @@ void TMainF::showEvent(QShowEvent* event) {
   firstShow_ = false;
   // Without a window manager (or before it has framed the window) there is
   // no frame: place the window as it is, and again once a frame appears.
-  placeOnScreen(frameGeometry().size() - geometry().size());
+  placeOnScreen(currentFrameMargins());
   // A window manager reports its frame with a move of the framed window; the
   // timer covers one that frames it without moving it. Either way it ends.
   frameChecksLeft_ = kFrameChecks;
@@ -312,40 +313,67 @@ void TMainF::showEvent(QShowEvent* event) {
   poll->setInterval(kFrameCheckIntervalMs);
   connect(poll, &QTimer::timeout, this, [this, poll] {
     settleFrame();
-    if (frameSettled_ || --frameChecksLeft_ <= 0) poll->deleteLater();
+    if (--frameChecksLeft_ <= 0) poll->deleteLater();
   });
   poll->start();
 }
 
+// The window manager's frame as the window system reports it now; the
+// widget's own frame geometry is refreshed only by a move or a resize.
+QMargins TMainF::currentFrameMargins() const {
+  const QWindow* window = windowHandle();
+  return window ? window->frameMargins() : QMargins();
+}
+
+QRect TMainF::currentOuterBounds() const {
+  const QMargins frame = currentFrameMargins();
+  return geometry().marginsAdded(frame);
+}
+
 // Sizes in the settings and the minimum are outer sizes, frame included.
-void TMainF::placeOnScreen(const QSize& margins) {
-  appliedMargins_ = margins;
-  setMinimumSize(QSize(kMinimumOuterWidth, kMinimumOuterHeight) - margins);
-  if (pendingOuterSize_.isValid()) resize(pendingOuterSize_ - margins);
+void TMainF::placeOnScreen(const QMargins& frame) {
+  const QSize extra(frame.left() + frame.right(), frame.top() + frame.bottom());
+  appliedMargins_ = extra;
+  setMinimumSize(QSize(kMinimumOuterWidth, kMinimumOuterHeight) - extra);
+  const QSize client =
+      (pendingOuterSize_.isValid() ? pendingOuterSize_ - extra : size()).expandedTo(minimumSize());
   // Opened centred on the desktop, whatever edges the settings held.
-  if (QScreen* screen = this->screen()) {
-    const QRect area = screen->availableGeometry();
-    const QSize outer = size() + margins;
-    move(area.topLeft() + QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2));
-  }
+  const QScreen* screen = this->screen();
+  const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(), client + extra);
+  const QSize outer = client + extra;
+  placedFrame_ =
+      QRect(area.topLeft() + QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2),
+            outer);
+  setGeometry(QRect(placedFrame_.topLeft() + QPoint(frame.left(), frame.top()), client));
 }
 
 // Applies the stored outer size and the outer minimum once the window manager
-// has framed the window; margins read before that are zero.
+// has framed the window; margins read before that are zero (or nonsense while
+// the frame is being built). A window manager still busy placing the window
+// may drop the request: while the checks last, a window found elsewhere is
+// placed again, a few times at most.
 void TMainF::settleFrame() {
-  if (frameSettled_ || firstShow_ || !isVisible() ||
+  if (firstShow_ || !isVisible() || frameChecksLeft_ <= 0 ||
       (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
     return;
-  const QSize margins = frameGeometry().size() - geometry().size();
-  if (margins.width() <= 0 && margins.height() <= 0) return;
-  frameSettled_ = true;
-  placeOnScreen(margins);
+  const QMargins frame = currentFrameMargins();
+  if (frame.isNull() || frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0)
+    return;
+  if (!frameSettled_) {
+    frameSettled_ = true;
+    placeRetriesLeft_ = kPlaceRetries;
+  } else if (currentOuterBounds() == placedFrame_ || placeRetriesLeft_-- <= 0) {
+    return;
+  }
+  placeOnScreen(frame);
 }
 
 void TMainF::closeEvent(QCloseEvent* event) {
   // Closing ends the tool at any moment: a scan in progress is abandoned.
   closing_ = true;
   ScanCancel::instance().request();
+  // The frame goes with the window: its bounds are read while it is framed.
+  closedOuterBounds_ = outerBoundsForSaving();
   QWidget::closeEvent(event);
 }
 
@@ -387,12 +415,12 @@ QRect TMainF::outerBoundsForSaving() const {
     const QRect normal = normalGeometry();
     return QRect(normal.topLeft(), normal.size() + appliedMargins_);
   }
-  return frameGeometry();
+  return currentOuterBounds();
 }
 
 void TMainF::FormDestroy() {
   destroyed_ = true;
-  const QRect bounds = outerBoundsForSaving();
+  const QRect bounds = closedOuterBounds_.isValid() ? closedOuterBounds_ : outerBoundsForSaving();
   WindowSettings s;
   s.top = bounds.top();
   s.left = bounds.left();

@@ -1,6 +1,8 @@
 #pragma once
 #include "table/records.h"
 
+#include <QMargins>
+#include <QRect>
 #include <QWidget>
 
 #include <functional>
@@ -123,7 +125,9 @@ class TMainF : public QWidget {
   void setUpTable();
   void connectHandlers();
   void arrangeControls();
-  void placeOnScreen(const QSize& margins);
+  QMargins currentFrameMargins() const;
+  QRect currentOuterBounds() const;
+  void placeOnScreen(const QMargins& frame);
   void settleFrame();
   void loadStoredView();
   PackageFilter packageFilter() const;
@@ -139,6 +143,9 @@ class TMainF : public QWidget {
   bool firstShow_ = true;
   bool frameSettled_ = false;  // the window manager's frame has been taken into account
   int frameChecksLeft_ = 0;
+  int placeRetriesLeft_ = 0;
+  QRect placedFrame_;        // where the window was put, frame included
+  QRect closedOuterBounds_;  // the bounds at the close request
   bool closing_ = false;
   bool scanning_ = false;
   bool destroyed_ = false;
