@@ -333,7 +333,7 @@ QRect TMainF::currentOuterBounds() const {
 // Sizes in the settings and the minimum are outer sizes, frame included.
 void TMainF::placeOnScreen(const QMargins& frame) {
   const QSize extra(frame.left() + frame.right(), frame.top() + frame.bottom());
-  appliedMargins_ = extra;
+  appliedFrame_ = frame;
   setMinimumSize(QSize(kMinimumOuterWidth, kMinimumOuterHeight) - extra);
   const QSize client =
       (pendingOuterSize_.isValid() ? pendingOuterSize_ - extra : size()).expandedTo(minimumSize());
@@ -413,7 +413,7 @@ QRect TMainF::outerBoundsForSaving() const {
   if (isMinimized()) {
     // The bounds the window has when restored.
     const QRect normal = normalGeometry();
-    return QRect(normal.topLeft(), normal.size() + appliedMargins_);
+    return normal.marginsAdded(appliedFrame_);
   }
   return currentOuterBounds();
 }

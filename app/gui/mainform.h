@@ -139,7 +139,7 @@ class TMainF : public QWidget {
   std::vector<SavedRecord> previousTable_;  // what ListViewOld holds: the last compared saved table
   QColor editOtherColor_;
   QSize pendingOuterSize_;  // the stored outer size, applied once the frame is known
-  QSize appliedMargins_;
+  QMargins appliedFrame_;   // the frame the window was last placed with
   bool firstShow_ = true;
   bool frameSettled_ = false;  // the window manager's frame has been taken into account
   int frameChecksLeft_ = 0;
