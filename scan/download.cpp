@@ -1,6 +1,7 @@
 #include "scan/download.h"
 
 #include "app/savefile.h"
+#include "scan/scancancel.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -93,6 +94,8 @@ class Transfer {
     // The received amount is sampled six times a window, so "any window" is judged within a sixth of it.
     speedCheck_.setInterval(qMax(1, limits_.lowSpeedWindowMs / 6));
     QObject::connect(&speedCheck_, &QTimer::timeout, &speedCheck_, [this] { CheckSpeed(); });
+    // A cancelled scan abandons the transfer at once: the loop wakes and Run gives up.
+    QObject::connect(&ScanCancel::instance(), &ScanCancel::requested, &stall_, [this] { loop_.quit(); });
   }
   ~Transfer() { Drop(); }
   Transfer(const Transfer&) = delete;
@@ -107,6 +110,7 @@ class Transfer {
     deadline_.start();
     Send(address);
     for (;;) {
+      if (ScanCancel::instance().isRequested()) return false;
       if (headersPending_) {
         headersPending_ = false;
         if (!started_) {

@@ -6,6 +6,7 @@
 #include "scan/chartparser.h"
 #include "scan/download.h"
 #include "scan/pagetext.h"
+#include "scan/scancancel.h"
 #include "table/channeltable.h"
 
 #include <QFile>
@@ -43,6 +44,7 @@ ScanResult ParseScratchFile(const QString& scratch, ChannelTableModel& table, Ch
 
 ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& host,
                         IBindStatusCallback* callback) {
+  ScanCancel::instance().clear();  // a close request belongs to the scan it interrupted
   const QString address = ChartAddress(index);
   ChannelTableModel::BulkUpdate bracket(table);  // closed however the scan ends
   table.clear();

@@ -1,11 +1,13 @@
 #include "app/savefile.h"
 #include "scan/download.h"
+#include "scan/scancancel.h"
 #include "support/faultserver.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 #include <sys/resource.h>
@@ -200,6 +202,30 @@ class TstDownload : public QObject {
     }
     // No temporary file of the failed transfers is left behind either.
     QCOMPARE(Entries(dir.path()), QStringList({"old.txt"}));
+  }
+
+  // A close of the window cancels the scan: the transfer ends at once, however
+  // patient its limits, with the usual stop notification and no file left.
+  void aCancelRequestEndsTheTransferAtOnce() {
+    DownloadLimits patient;
+    patient.stallTimeoutMs = 600000;
+    QTemporaryDir dir;
+    for (Mode mode : {Mode::Stall, Mode::NoResponse}) {
+      FaultServer server(mode);
+      server.setBodySize(20000);
+      server.setChunks(2);
+      QVERIFY(server.listen());
+      Recorder rec;
+      rec.onProgress = [] { ScanCancel::instance().request(); };
+      if (mode == Mode::NoResponse)
+        QTimer::singleShot(100, &server, [] { ScanCancel::instance().request(); });
+      const bool ok = DownloadToFile(server.url(), dir.filePath("page.txt"), &rec, patient);
+      ScanCancel::instance().clear();
+      QVERIFY(!ok);
+      QVERIFY2(rec.wellFormed(), qPrintable(rec.events.join(' ')));
+      QCOMPARE(rec.count("stop"), mode == Mode::Stall ? 1 : 0);
+      QCOMPARE(Entries(dir.path()), QStringList());
+    }
   }
 
   void redirectLoopStopsAtTheLimit() {

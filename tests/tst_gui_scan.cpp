@@ -18,6 +18,7 @@
 #include <QGroupBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 #include <QtTest>
 
 #include <cerrno>
@@ -262,6 +263,44 @@ class TstGuiScan : public QObject {
     QVERIFY(QDir(w.home.file("cache.txt")).removeRecursively());
     w.scan(5);
     QCOMPARE(w.main.table().count(), 2);
+  }
+
+  // Closing the window mid-download abandons the scan: no message, no
+  // terminate request, no scratch file, and a next scan runs normally.
+  void closeDuringTheDownloadEndsTheScanQuietly() {
+    test::FaultServer fault(test::FaultServer::Mode::Stall);
+    fault.setBodySize(200000);
+    QVERIFY(fault.listen());
+    qputenv("TEVRIN_CHART_URL", QString("http://127.0.0.1:%1").arg(fault.port()).toUtf8());
+    const DownloadLimits saved = DefaultDownloadLimits();
+    DefaultDownloadLimits().stallTimeoutMs = 600000;  // only the close can end this download
+    {
+      Window w;
+      w.main.show();
+      bool progressShownAtClose = false;
+      QTimer closer;
+      closer.setInterval(20);
+      QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (!w.progress.isVisible()) return;
+        progressShownAtClose = true;
+        closer.stop();
+        w.main.close();
+      });
+      closer.start();
+      w.scan(5);
+      QVERIFY(progressShownAtClose);
+      QVERIFY(w.boxes.boxes.isEmpty());
+      QCOMPARE(terminateRequests_, 0);
+      QVERIFY(!w.progress.isVisible());
+      QVERIFY(!QFile::exists(w.home.file("cache.txt")));
+      QCOMPARE(QDir(w.home.path()).entryList(QDir::Files), QStringList());
+    }
+    DefaultDownloadLimits() = saved;
+    qputenv("TEVRIN_CHART_URL", server_->baseUrl().toUtf8());
+    Window again;
+    again.scan(5);
+    QCOMPARE(again.main.table().count(), 2);
+    QVERIFY(again.boxes.boxes.isEmpty());
   }
 
   void downloadErrorTextIsExact() {

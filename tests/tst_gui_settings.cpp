@@ -35,11 +35,15 @@ class TstGuiSettings : public QObject {
     QVERIFY(ini.contains("\r\nRus=1\r\n"));
     QVERIFY(ini.contains("\r\nUkr=0\r\n"));
     QCOMPARE(GetPrivateProfileString("Size", "Wh", "", home.file("MyIni.ini")).toInt(), outerWidth);
-    // The saved outer size, frame included, gives the same window next time.
+    // The saved outer size, frame included, gives the same window next time,
+    // cut to the desktop where the desktop is smaller (this one is 800 x 600).
     TMainF again;
     again.show();
     QVERIFY(QTest::qWaitForWindowExposed(&again));
-    QCOMPARE(again.size(), QSize(850, 416));
+    const QSize margins = again.frameGeometry().size() - again.size();
+    QCOMPARE(again.size(), QSize(850, 416).boundedTo(again.screen()->availableGeometry().size() - margins));
+    QCOMPARE(again.frameGeometry().top(),
+             (again.screen()->availableGeometry().height() - 416 - margins.height()) / 2);
   }
 
   void restoredSizeIsHeldByTheMinimum() {

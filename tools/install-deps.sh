@@ -15,5 +15,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   libgumbo-dev libicu-dev \
   fonts-liberation fonts-dejavu-core \
   clang libclang-rt-14-dev clang-format clang-tidy \
-  xvfb xauth \
+  xvfb xauth openbox wmctrl xdotool x11-utils \
   dpkg-dev desktop-file-utils appstream lintian

@@ -11,6 +11,7 @@
 #include "scan/chartparser.h"
 #include "scan/gui/bindstatuscallback.h"
 #include "scan/gui/formloadurl.h"
+#include "scan/scancancel.h"
 #include "scan/scandriver.h"
 #include "table/channeltable.h"
 #include "table/storedview.h"
@@ -35,6 +36,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTableView>
+#include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
@@ -50,6 +52,9 @@ constexpr int kMinimumOuterHeight = 347;
 constexpr int kLeftBoxWidth = 169;
 constexpr int kPanelHeight = 92;
 constexpr int kBannerWidth = 362;
+constexpr int kFrameChecks = 40;  // how long to wait for a window manager's frame: 40 x 50 ms
+constexpr int kFrameCheckIntervalMs = 50;
+constexpr int kPlaceRetries = 3;
 
 struct ColumnLimits {
   int width, minimum, maximum;  // maximum 0: none
@@ -289,26 +294,87 @@ void TMainF::arrangeControls() {
   sPanel1->setGeometry(Panel1->width() - kBannerWidth, 0, kBannerWidth, kPanelHeight);
 }
 
+void TMainF::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  settleFrame();
+}
+
 void TMainF::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (!firstShow_) return;
   firstShow_ = false;
-  applyFrameMargins();
+  // Without a window manager (or before it has framed the window) there is
+  // no frame: place the window as it is, and again once a frame appears.
+  placeOnScreen(currentFrameMargins());
+  // A window manager reports its frame with a move of the framed window; the
+  // timer covers one that frames it without moving it. Either way it ends.
+  frameChecksLeft_ = kFrameChecks;
+  auto* poll = new QTimer(this);
+  poll->setInterval(kFrameCheckIntervalMs);
+  connect(poll, &QTimer::timeout, this, [this, poll] {
+    settleFrame();
+    if (--frameChecksLeft_ <= 0) poll->deleteLater();
+  });
+  poll->start();
 }
 
-// Sizes in the settings and the minimum are outer sizes, frame included; the
-// frame is known only once the window is on screen.
-void TMainF::applyFrameMargins() {
-  const QSize margins = frameGeometry().size() - geometry().size();
-  appliedMargins_ = margins;
-  setMinimumSize(QSize(kMinimumOuterWidth, kMinimumOuterHeight) - margins);
-  if (pendingOuterSize_.isValid()) resize(pendingOuterSize_ - margins);
+// The window manager's frame as the window system reports it now; the
+// widget's own frame geometry is refreshed only by a move or a resize.
+QMargins TMainF::currentFrameMargins() const {
+  const QWindow* window = windowHandle();
+  return window ? window->frameMargins() : QMargins();
+}
+
+QRect TMainF::currentOuterBounds() const {
+  const QMargins frame = currentFrameMargins();
+  return geometry().marginsAdded(frame);
+}
+
+// Sizes in the settings and the minimum are outer sizes, frame included.
+void TMainF::placeOnScreen(const QMargins& frame) {
+  const QSize extra(frame.left() + frame.right(), frame.top() + frame.bottom());
+  appliedFrame_ = frame;
+  setMinimumSize(QSize(kMinimumOuterWidth, kMinimumOuterHeight) - extra);
+  const QSize client =
+      (pendingOuterSize_.isValid() ? pendingOuterSize_ - extra : size()).expandedTo(minimumSize());
   // Opened centred on the desktop, whatever edges the settings held.
-  if (QScreen* screen = this->screen()) {
-    const QRect area = screen->availableGeometry();
-    const QSize outer = size() + margins;
-    move(area.center() - QPoint(outer.width() / 2, outer.height() / 2));
+  const QScreen* screen = this->screen();
+  const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(), client + extra);
+  const QSize outer = client + extra;
+  placedFrame_ =
+      QRect(area.topLeft() + QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2),
+            outer);
+  setGeometry(QRect(placedFrame_.topLeft() + QPoint(frame.left(), frame.top()), client));
+}
+
+// Applies the stored outer size and the outer minimum once the window manager
+// has framed the window; margins read before that are zero (or nonsense while
+// the frame is being built). A window manager still busy placing the window
+// may drop the request: while the checks last, a window found elsewhere is
+// placed again, a few times at most.
+void TMainF::settleFrame() {
+  if (firstShow_ || !isVisible() || frameChecksLeft_ <= 0 ||
+      (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
+    return;
+  const QMargins frame = currentFrameMargins();
+  if (frame.isNull() || frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0)
+    return;
+  if (!frameSettled_) {
+    frameSettled_ = true;
+    placeRetriesLeft_ = kPlaceRetries;
+  } else if (currentOuterBounds() == placedFrame_ || placeRetriesLeft_-- <= 0) {
+    return;
   }
+  placeOnScreen(frame);
+}
+
+void TMainF::closeEvent(QCloseEvent* event) {
+  // Closing ends the tool at any moment: a scan in progress is abandoned.
+  closing_ = true;
+  ScanCancel::instance().request();
+  // The frame goes with the window: its bounds are read while it is framed.
+  closedOuterBounds_ = outerBoundsForSaving();
+  QWidget::closeEvent(event);
 }
 
 // --- Settings ---------------------------------------------------------------
@@ -326,9 +392,12 @@ void TMainF::FormCreate() {
   move(s.left, s.top);
   if (s.width != kNoSize || s.height != kNoSize) {
     const QSize designedOuter = frameGeometry().size();
-    pendingOuterSize_ =
-        QSize(std::max(s.width == kNoSize ? designedOuter.width() : s.width, kMinimumOuterWidth),
-              std::max(s.height == kNoSize ? designedOuter.height() : s.height, kMinimumOuterHeight));
+    QSize outer(s.width == kNoSize ? designedOuter.width() : s.width,
+                s.height == kNoSize ? designedOuter.height() : s.height);
+    // A size beyond the desktop (a stray value, or a screen that shrank) is
+    // cut to what the desktop offers; the minimum still holds.
+    if (QScreen* screen = this->screen()) outer = outer.boundedTo(screen->availableGeometry().size());
+    pendingOuterSize_ = outer.expandedTo(QSize(kMinimumOuterWidth, kMinimumOuterHeight));
     resize(pendingOuterSize_);
   }
   // Setting a box to the state it has runs nothing; a change runs its click.
@@ -344,14 +413,14 @@ QRect TMainF::outerBoundsForSaving() const {
   if (isMinimized()) {
     // The bounds the window has when restored.
     const QRect normal = normalGeometry();
-    return QRect(normal.topLeft(), normal.size() + appliedMargins_);
+    return normal.marginsAdded(appliedFrame_);
   }
-  return frameGeometry();
+  return currentOuterBounds();
 }
 
 void TMainF::FormDestroy() {
   destroyed_ = true;
-  const QRect bounds = outerBoundsForSaving();
+  const QRect bounds = closedOuterBounds_.isValid() ? closedOuterBounds_ : outerBoundsForSaving();
   WindowSettings s;
   s.top = bounds.top();
   s.left = bounds.left();
@@ -382,6 +451,8 @@ void TMainF::BitBtnGoClick() {
     BitBtnGo->setEnabled(true);
     return;
   }
+  // A close request that came while the banner was starting: no scan then.
+  if (closing_) return;
   TBindStatusCallback callback(this, FormLoadURL);
   ScanResult result;
   const auto readyForTheNextScan = [this] {
@@ -399,6 +470,9 @@ void TMainF::BitBtnGoClick() {
     throw;
   }
   scanning_ = false;
+  // Abandoned for a close: the tool is ending, with no message and no
+  // terminate request.
+  if (ScanCancel::instance().isRequested()) return;
   if (result == ScanResult::DownloadFailed) {
     setEnabled(true);
     Messages().error(kDownloadErrorText);

@@ -1,6 +1,8 @@
 #pragma once
 #include "table/records.h"
 
+#include <QMargins>
+#include <QRect>
 #include <QWidget>
 
 #include <functional>
@@ -113,7 +115,9 @@ class TMainF : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
@@ -121,7 +125,10 @@ class TMainF : public QWidget {
   void setUpTable();
   void connectHandlers();
   void arrangeControls();
-  void applyFrameMargins();
+  QMargins currentFrameMargins() const;
+  QRect currentOuterBounds() const;
+  void placeOnScreen(const QMargins& frame);
+  void settleFrame();
   void loadStoredView();
   PackageFilter packageFilter() const;
   QRect outerBoundsForSaving() const;
@@ -131,9 +138,15 @@ class TMainF : public QWidget {
   std::unique_ptr<BannerView> banner_;
   std::vector<SavedRecord> previousTable_;  // what ListViewOld holds: the last compared saved table
   QColor editOtherColor_;
-  QSize pendingOuterSize_;
-  QSize appliedMargins_;
+  QSize pendingOuterSize_;  // the stored outer size, applied once the frame is known
+  QMargins appliedFrame_;   // the frame the window was last placed with
   bool firstShow_ = true;
+  bool frameSettled_ = false;  // the window manager's frame has been taken into account
+  int frameChecksLeft_ = 0;
+  int placeRetriesLeft_ = 0;
+  QRect placedFrame_;        // where the window was put, frame included
+  QRect closedOuterBounds_;  // the bounds at the close request
+  bool closing_ = false;
   bool scanning_ = false;
   bool destroyed_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include "scan/gui/badgeanimation.h"
 #include "scan/gui/formloadurl.h"
+#include "scan/scancancel.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -32,8 +33,9 @@ void TBindStatusCallback::OnProgress(qint64 bytesReceived) {
 void TBindStatusCallback::OnStopBinding() {
   formLoadURL_->AnimateCopy()->setActive(false);
   // The window stays on screen with its last line; the GUI thread sleeps, as
-  // the animation does.
-  if (StopPauseMs() > 0) QThread::msleep(static_cast<unsigned long>(StopPauseMs()));
+  // the animation does. A cancelled scan is ending the tool: no pause then.
+  if (StopPauseMs() > 0 && !ScanCancel::instance().isRequested())
+    QThread::msleep(static_cast<unsigned long>(StopPauseMs()));
   mainF_->setEnabled(true);
   if (formLoadURL_->isVisible()) formLoadURL_->hide();
   QCoreApplication::processEvents();

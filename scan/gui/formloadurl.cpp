@@ -1,5 +1,6 @@
 #include "scan/gui/formloadurl.h"
 
+#include "app/errors.h"
 #include "app/gui/fonts.h"
 #include "scan/gui/badgeanimation.h"
 #include "ui_TFormLoadURL.h"
@@ -7,13 +8,17 @@
 namespace tevrin {
 
 TFormLoadURL::TFormLoadURL(QWidget* mainWindow)
-    : QWidget(nullptr,
-              // No title bar and no window buttons: nothing to move or close it by.
-              Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint),
+    : QWidget(mainWindow,
+              // A transient of the main window, above it only. No title bar and
+              // no window buttons: nothing to move or close it by.
+              Qt::Tool | Qt::FramelessWindowHint),
       mainWindow_(mainWindow),
       ui_(new Ui::TFormLoadURL) {
   ui_->setupUi(this);
   setObjectName(QStringLiteral("FormLoadURL"));
+  setWindowTitle(kAppTitle);
+  // Closing the main window ends the tool even while this one is up.
+  setAttribute(Qt::WA_QuitOnClose, false);
   setFixedSize(164, 65);
   const QFont font = DesignedFont(kSansFamily, 11);
   setFont(font);

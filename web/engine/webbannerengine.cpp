@@ -1,9 +1,13 @@
+#include "web/gui/bannerengine.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
 #include <QVariant>
 
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QOpenGLWidget>
 #include <QTimer>
 #include <QUuid>
 #include <QWebEnginePage>
@@ -11,37 +15,41 @@
 #include <QWebEngineScriptCollection>
 #include <QWebEngineView>
 #include <QWidget>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
+#include <type_traits>
 
 namespace tevrin {
 
 // The banner's web view. It lives in a module of its own, loaded at the first
 // banner navigation, so that the tool starts and stays as light as a plain Qt
-// window until then. It speaks to the window only through Qt's meta-object
-// calls: no type of the tool crosses the module's border.
-class WebBannerEngine : public QObject {
-  Q_OBJECT
+// window until then. It meets the window only through BannerEngine and
+// BannerEngineEvents: no other type of the tool crosses the module's border.
+class WebBannerEngine final : public QObject, public BannerEngine {
  public:
-  explicit WebBannerEngine(QWidget* pane) : pane_(pane) {}
+  WebBannerEngine(QWidget* pane, BannerEngineEvents* events) : pane_(pane), events_(events) {}
   ~WebBannerEngine() override;
 
-  Q_INVOKABLE void navigate(const QUrl& url);
-  Q_INVOKABLE void styleBannerPage(const QString& script);
-  Q_INVOKABLE QWidget* view() const { return view_.data(); }
-  Q_INVOKABLE QVariant evaluate(const QString& script, int timeoutMs);
-
- signals:
-  void beforeNavigate(const QUrl&);
-  void navigateComplete(const QUrl&);
-  void documentComplete(const QUrl&);
+  void navigate(const QUrl& url) override;
+  void styleBannerPage(const QString& script) override;
+  // The widget in the pane: the view's embedding container, or the view itself
+  // when there is no pane.
+  QWidget* view() const override { return container_ ? container_.data() : view_.data(); }
+  QVariant evaluate(const QString& script, int timeoutMs) override;
 
  private:
   void createView();
+  QWidget* embeddedHost();
   void loadFinished();
 
+  static constexpr QPoint kViewPosition{6, 6};
+  static constexpr QSize kViewSize{347, 83};
   QPointer<QWidget> pane_;
+  QPointer<QWidget> host_;       // the view's own native window
+  QPointer<QWidget> container_;  // embeds it in the pane
+  BannerEngineEvents* events_;
   QPointer<QWebEngineView> view_;
   QPointer<QWebEnginePage> page_;
   // A main-frame navigation was requested and its document has not been
@@ -105,25 +113,61 @@ WebBannerEngine::~WebBannerEngine() {
     page->onCommit = nullptr;
     page->disconnect(this);
   }
+  // The host owns the view and its native window; the container goes after
+  // it, with nothing left to embed.
+  delete host_.data();
   delete view_.data();
+  delete container_.data();
+}
+
+// The view draws through OpenGL. Placed straight into the pane, it would make
+// Qt destroy and re-create the main window's native window with an OpenGL
+// surface: the window vanishes for a moment and comes back with another id.
+// The view gets a native window of its own instead, OpenGL from its creation,
+// embedded in the pane; the main window keeps its plain surface.
+QWidget* WebBannerEngine::embeddedHost() {
+  auto* host = new QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint);
+  // Qt gives a window an OpenGL surface when a child asks for one as it is
+  // created; the view's own drawing child comes only with its first page,
+  // after the window exists. A hidden OpenGL widget asks in time (hidden, it
+  // never starts OpenGL itself).
+  (new QOpenGLWidget(host))->hide();
+  host->setGeometry(0, 0, kViewSize.width(), kViewSize.height());
+  host->winId();
+  auto* container = QWidget::createWindowContainer(host->windowHandle(), pane_.data());
+  container->setAttribute(Qt::WA_DontCreateNativeAncestors);
+  container->setGeometry(QRect(kViewPosition, kViewSize));
+  container->show();
+  container_ = container;
+  host_ = host;
+  return host;
+}
+
+// Platforms without native windows (offscreen, minimal) embed nothing; there a
+// re-created main window is not seen either.
+static bool HasNativeChildWindows() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
 void WebBannerEngine::createView() {
-  auto* view = new QWebEngineView(pane_.data());
+  // Without a pane the view stays an invisible top-level widget.
+  QWidget* parent = pane_.data();
+  if (pane_ && HasNativeChildWindows()) parent = embeddedHost();
+  auto* view = new QWebEngineView(parent);
   auto* page = new BannerPage(view);
   page->onRequest = [this](const QUrl& url, bool mainFrame) {
     if (mainFrame) mainPending_ = true;
-    emit beforeNavigate(url);
+    events_->onBeforeNavigate(url);
   };
   page->onCommit = [this](const QUrl& url, bool mainFrame) {
     if (mainFrame) mainPending_ = false;
-    emit navigateComplete(url);
+    events_->onNavigateComplete(url);
   };
   connect(page, &QWebEnginePage::loadFinished, this, [this] { loadFinished(); });
   view->setPage(page);
-  view->setGeometry(6, 6, 347, 83);
-  // Inside a pane the view shows and hides with it; without one it stays an
-  // invisible top-level widget.
+  view->setGeometry(parent == pane_.data() ? QRect(kViewPosition, kViewSize) : QRect(QPoint(), kViewSize));
+  // Inside the pane the view shows and hides with it.
   if (pane_) view->show();
   view_ = view;
   page_ = page;
@@ -135,9 +179,9 @@ void WebBannerEngine::loadFinished() {
   // within the page) still completes, so the pane never stays hidden.
   if (mainPending_) {
     mainPending_ = false;
-    emit navigateComplete(url);
+    events_->onNavigateComplete(url);
   }
-  emit documentComplete(url);
+  events_->onDocumentComplete(url);
 }
 
 void WebBannerEngine::navigate(const QUrl& url) {
@@ -171,8 +215,9 @@ QVariant WebBannerEngine::evaluate(const QString& script, int timeoutMs) {
 
 }  // namespace tevrin
 
-extern "C" Q_DECL_EXPORT QObject* tevrin_create_banner_engine(QWidget* pane) {
-  return new tevrin::WebBannerEngine(pane);
+extern "C" Q_DECL_EXPORT tevrin::BannerEngine* tevrin_create_banner_engine(
+    QWidget* pane, tevrin::BannerEngineEvents* events) {
+  return new tevrin::WebBannerEngine(pane, events);
 }
-
-#include "webbannerengine.moc"
+static_assert(std::is_same_v<decltype(&tevrin_create_banner_engine), tevrin::CreateBannerEngine>,
+              "the exported factory has the type the window calls it by");

@@ -10,7 +10,6 @@
 
 namespace tevrin {
 namespace {
-using CreateEngine = QObject* (*)(QWidget*);
 
 QFunctionPointer ResolveEngineFactory() {
   for (const QString& place : BannerModuleFolders(QCoreApplication::applicationDirPath())) {
@@ -23,51 +22,34 @@ QFunctionPointer ResolveEngineFactory() {
 
 BannerView::BannerView(QWidget* pane, QObject* parent) : QObject(parent), pane_(pane) {}
 
-BannerView::~BannerView() { delete engine_.data(); }
+BannerView::~BannerView() = default;
 
 bool BannerView::loadEngine() {
   if (engine_) return true;
   if (loadFailed_) return false;
-  static const QFunctionPointer factory = ResolveEngineFactory();
+  static const auto factory = reinterpret_cast<CreateBannerEngine>(ResolveEngineFactory());
   if (!factory) {
     // Without the web engine the pane simply stays hidden: the banner reports nothing.
     loadFailed_ = true;
     qWarning("tevrin: the banner's web engine module could not be loaded");
     return false;
   }
-  QObject* engine = reinterpret_cast<CreateEngine>(factory)(pane_.data());
-  engine->setParent(this);
-  connect(engine, SIGNAL(beforeNavigate(QUrl)), this, SIGNAL(beforeNavigate(QUrl)));
-  connect(engine, SIGNAL(navigateComplete(QUrl)), this, SIGNAL(navigateComplete(QUrl)));
-  connect(engine, SIGNAL(documentComplete(QUrl)), this, SIGNAL(documentComplete(QUrl)));
-  engine_ = engine;
-  return true;
+  engine_.reset(factory(pane_.data(), this));
+  return engine_ != nullptr;
 }
 
-QWidget* BannerView::view() const {
-  QWidget* view = nullptr;
-  if (engine_)
-    QMetaObject::invokeMethod(engine_.data(), "view", Qt::DirectConnection, Q_RETURN_ARG(QWidget*, view));
-  return view;
-}
+QWidget* BannerView::view() const { return engine_ ? engine_->view() : nullptr; }
 
 void BannerView::navigate(const QUrl& url) {
-  if (!loadEngine()) return;
-  QMetaObject::invokeMethod(engine_.data(), "navigate", Qt::DirectConnection, Q_ARG(QUrl, url));
+  if (loadEngine()) engine_->navigate(url);
 }
 
 void BannerView::styleBannerPage() {
-  if (!engine_) return;
-  QMetaObject::invokeMethod(engine_.data(), "styleBannerPage", Qt::DirectConnection,
-                            Q_ARG(QString, StyleBannerScript()));
+  if (engine_) engine_->styleBannerPage(StyleBannerScript());
 }
 
 QVariant BannerView::evaluate(const QString& script, int timeoutMs) {
-  QVariant result;
-  if (!engine_) return result;
-  QMetaObject::invokeMethod(engine_.data(), "evaluate", Qt::DirectConnection, Q_RETURN_ARG(QVariant, result),
-                            Q_ARG(QString, script), Q_ARG(int, timeoutMs));
-  return result;
+  return engine_ ? engine_->evaluate(script, timeoutMs) : QVariant();
 }
 
 }  // namespace tevrin

@@ -1,9 +1,13 @@
 #pragma once
+#include "web/gui/bannerengine.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QUrl>
 #include <QVariant>
+
+#include <memory>
 
 class QWidget;
 
@@ -12,7 +16,7 @@ namespace tevrin {
 // WebBrowser1, the web view of the banner pane. The view (and with it the
 // browser engine) is created by the first navigate(), so a run without a scan
 // costs no more than a plain window.
-class BannerView : public QObject {
+class BannerView : public QObject, private BannerEngineEvents {
   Q_OBJECT
  public:
   explicit BannerView(QWidget* pane, QObject* parent = nullptr);  // pane = sPanel1
@@ -46,9 +50,13 @@ class BannerView : public QObject {
  private:
   // Loads the web engine module and makes its view inside the pane.
   bool loadEngine();
+  // The module's events become this object's signals.
+  void onBeforeNavigate(const QUrl& url) override { emit beforeNavigate(url); }
+  void onNavigateComplete(const QUrl& url) override { emit navigateComplete(url); }
+  void onDocumentComplete(const QUrl& url) override { emit documentComplete(url); }
 
   QPointer<QWidget> pane_;
-  QPointer<QObject> engine_;
+  std::unique_ptr<BannerEngine> engine_;
   bool loadFailed_ = false;
 };
 
