@@ -5,6 +5,7 @@
 #include "scan/chartparser.h"
 #include "scan/download.h"
 #include "scan/pagetext.h"
+#include "scan/scancancel.h"
 #include "table/channeltable.h"
 
 #include <QFile>
@@ -23,6 +24,7 @@ bool AnyLanguageTicked(ChartParserHost& host) {
 ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& host,
                         IBindStatusCallback* callback) {
   const QString address = ChartAddress(index);
+  ScanCancel::instance().clear();
   ChannelTableModel::BulkUpdate bracket(table);  // closed however the scan ends
   table.clear();
   ChartUrlCount = 1;
