@@ -6,6 +6,8 @@
 #include "scan/scancancel.h"
 #include "table/channeltable.h"
 
+#include <QElapsedTimer>
+
 #include <climits>
 #include <vector>
 
@@ -105,6 +107,7 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
   }
   // The tree is built on a thread of its own while the window keeps answering;
   // its rows are walked here, on the caller's thread.
+  const int walkMillis = CurrentTreeBounds().walkMillis;
   HtmlTree tree;
   host.showBusy(true);
   const TreeBuild build = HtmlTree::Build(
@@ -123,6 +126,8 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
   // channel row's other cells are read only once its language has passed.
   QString transponder;
   std::vector<const GumboNode*> cells;
+  QElapsedTimer walking;
+  walking.start();
   for (const GumboNode* tr : rows) {
     ChildElements(tr, cells);
     host.stepProgress();
@@ -143,6 +148,12 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
     // nothing and so must not repeat the previous channel.
     host.processEvents();
     if (ScanCancel::instance().isRequested()) return false;
+    // Cells of nested tables hold each other's text: a hostile page can make
+    // every row cost as much as the whole page.
+    if (walking.elapsed() >= walkMillis) {
+      Messages().plain(kDocumentError);
+      return false;
+    }
   }
   return true;
 }

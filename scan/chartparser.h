@@ -33,7 +33,8 @@ bool IsWantedLanguage(const QString& audio, ChartParserHost& host);
 // Appends the accepted channels of a chart page to the end of the table (the
 // caller has emptied it and opened its bulk bracket). Returns false when no
 // document can be made of the page (it is over the size limit, its tree over
-// the bounds of htmltree.h, or the HTML parser gives nothing), after the
+// the bounds of htmltree.h, or the HTML parser gives nothing) or its rows
+// take longer to walk than those bounds allow (the rows appended stay), after the
 // message "Ошибка создания IHTMLDocument2"; and without a message when the scan
 // is cancelled (ScanCancel) while the tree is built or the rows are walked.
 bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartParserHost& host);

@@ -10,12 +10,13 @@
 
 namespace tevrin {
 
-// What building the tree of one page may cost. A page that needs more is
-// refused: a hostile page can nest millions of elements or ask for gigabytes.
+// What parsing one page may cost. A page that needs more is refused: a
+// hostile page can nest millions of elements or ask for gigabytes.
 struct TreeBounds {
   qint64 bytes = qint64(512) * 1024 * 1024;  // memory the tree may take while it is built
   int depth = 1024;                          // deepest element nesting
   int millis = 15000;                        // time the tree may take to build
+  int walkMillis = 15000;                    // time its rows may take to walk
 };
 
 // The bounds of the next builds; the tests lower them.

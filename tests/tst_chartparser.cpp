@@ -394,6 +394,14 @@ class TstChartParser : public QObject {
     Host h = RusOnly();
     QVERIFY(!ParseChartPage(bareRows.left(4000), m, h));
     QCOMPARE(messages.texts("plain"), QStringList({kDocumentError}));
+
+    // Rows that take too long to walk: the walk stops, what it appended stays.
+    tight.millis = CurrentTreeBounds().millis;
+    tight.walkMillis = 0;
+    SetTreeBounds(tight);
+    QVERIFY(!ParseChartPage(Page(ChannelRowHtml("One", "rus") + ChannelRowHtml("Two", "rus")), m, h));
+    QCOMPARE(Column(m, kSubName), QStringList({"One"}));
+    QCOMPARE(messages.texts("plain"), QStringList({kDocumentError, kDocumentError}));
   }
 
   void eventsRunWhileTheTreeIsBuilt() {
