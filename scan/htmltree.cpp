@@ -29,6 +29,45 @@ std::function<void()> gStartHook;
 constexpr auto kPumpInterval = std::chrono::milliseconds(10);
 constexpr auto kWaitMargin = std::chrono::milliseconds(2000);
 
+// Chunks of trees gone, kept for the next tree: memory that a thread of its
+// own got fresh from the system would be faulted in page by page on every
+// scan. Never destroyed, so that a build still running at exit can use it.
+class ChunkPool {
+ public:
+  static constexpr size_t kKeep = 128;  // chunks of 1 MiB: a tree of a page of about 6 MB
+
+  static ChunkPool& instance() {
+    static auto* pool = new ChunkPool;  // NOLINT: deliberately never freed
+    return *pool;
+  }
+  void* take(size_t bytes) {
+    {
+      const std::lock_guard lock(mutex_);
+      if (!chunks_.empty()) {
+        void* chunk = chunks_.back();
+        chunks_.pop_back();
+        return chunk;
+      }
+    }
+    return std::malloc(bytes);
+  }
+  void give(void* chunk) {
+    {
+      const std::lock_guard lock(mutex_);
+      if (chunks_.size() < kKeep) {
+        chunks_.push_back(chunk);
+        return;
+      }
+    }
+    std::free(chunk);
+  }
+
+ private:
+  ChunkPool() { chunks_.reserve(kKeep); }
+  std::mutex mutex_;
+  std::vector<void*> chunks_;
+};
+
 #if defined(__SANITIZE_ADDRESS__)
 #define TEVRIN_TREE_ASAN 1
 #elif defined(__has_feature)
@@ -52,7 +91,7 @@ class TreeArena {
   TreeArena(qint64 budget, Clock::time_point deadline, const std::atomic<bool>& abandoned)
       : budget_(budget), deadline_(deadline), abandoned_(abandoned) {}
   ~TreeArena() {
-    for (void* chunk : chunks_) std::free(chunk);
+    for (void* chunk : chunks_) ChunkPool::instance().give(chunk);
     while (large_) {
       LargeBlock* next = large_->next;
       std::free(large_);
@@ -153,9 +192,7 @@ class TreeArena {
 
   void newChunk() {
     charge(kChunkBytes);
-    // From malloc rather than the system: a freed chunk is ready for the next
-    // scan's tree without being faulted in again.
-    void* chunk = std::malloc(kChunkBytes);
+    void* chunk = ChunkPool::instance().take(kChunkBytes);
     if (!chunk) giveUp(Outcome::OverBudget);
     chunks_.push_back(chunk);
     next_ = static_cast<char*>(chunk);
