@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -194,7 +195,12 @@ class TreeArena {
     charge(kChunkBytes);
     void* chunk = ChunkPool::instance().take(kChunkBytes);
     if (!chunk) giveUp(Outcome::OverBudget);
-    chunks_.push_back(chunk);
+    try {  // no exception may cross the parser's frames
+      chunks_.push_back(chunk);
+    } catch (const std::bad_alloc&) {
+      ChunkPool::instance().give(chunk);
+      giveUp(Outcome::OverBudget);
+    }
     next_ = static_cast<char*>(chunk);
     end_ = next_ + kChunkBytes;
   }
@@ -284,7 +290,12 @@ struct HtmlTree::Job {
     options.max_errors = 0;  // the parse errors are of no use here and cost time
     // The tree points into its input, which therefore lives as long as the job.
     output = ParseWithin(arena, &options, input.constData(), size_t(input.size()));
-    const bool ok = output && output->document && CollectRows(output->document, maxDepth, arena, rows);
+    bool ok = false;
+    try {
+      ok = output && output->document && CollectRows(output->document, maxDepth, arena, rows);
+    } catch (const std::bad_alloc&) {
+      rows.clear();  // refused like a tree over its budget
+    }
     {
       const std::lock_guard lock(mutex);
       built = ok;
@@ -331,6 +342,18 @@ TreeBuild HtmlTree::Build(QByteArray utf8, const std::function<void()>& pump, Ht
     return TreeBuild::Refused;  // no thread to be had: as good as no document
   }
 
+  // However this wait ends, also by an exception from `pump`, a build still
+  // running is given up on and left to end by itself.
+  struct GiveUpUnlessJoined {
+    std::thread& worker;
+    Job& job;
+    ~GiveUpUnlessJoined() {
+      if (!worker.joinable()) return;
+      job.abandoned.store(true);
+      worker.detach();
+    }
+  } giveUp{worker, *job};
+
   ScanCancel& cancel = ScanCancel::instance();
   const QMetaObject::Connection wakeOnCancel =
       QObject::connect(&cancel, &ScanCancel::requested, [job] { job->wake(); });
@@ -349,11 +372,7 @@ TreeBuild HtmlTree::Build(QByteArray utf8, const std::function<void()>& pump, Ht
       if (job->finished) break;
     }
     const bool cancelled = cancel.isRequested();
-    if (cancelled || Clock::now() >= waitUntil) {
-      job->abandoned.store(true);
-      worker.detach();
-      return cancelled ? TreeBuild::Cancelled : TreeBuild::Refused;
-    }
+    if (cancelled || Clock::now() >= waitUntil) return cancelled ? TreeBuild::Cancelled : TreeBuild::Refused;
     if (pump) pump();
   }
   worker.join();

@@ -16,6 +16,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 
 using namespace tevrin;
 
@@ -455,6 +456,18 @@ class TstChartParser : public QObject {
     release->release();
     QTRY_VERIFY_WITH_TIMEOUT(*buildEnded, 30000);  // and it ends by itself
     QCOMPARE(m.count(), 0);
+
+    // An error raised by an event handler during the wait leaves the parse
+    // the same way: the build is given up on, nothing is torn down under it.
+    struct ThrowingHost : Host {
+      void processEvents() override { throw std::runtime_error("handler"); }
+    } thrower;
+    buildEnded->store(false);
+    ScanCancel::instance().clear();
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, ParseChartPage(page, m, thrower));
+    QVERIFY(!*buildEnded);
+    release->release();
+    QTRY_VERIFY_WITH_TIMEOUT(*buildEnded, 30000);
 
     // Cancelled while the rows are walked: no row after the one at hand.
     SetTreeBuildStartHook({});
