@@ -1,15 +1,14 @@
 #include "scan/chartparser.h"
 
 #include "app/messages.h"
+#include "scan/htmltree.h"
 #include "scan/innertext.h"
+#include "scan/scancancel.h"
 #include "table/channeltable.h"
 
-#include <QThread>
-
-#include <gumbo.h>
+#include <QElapsedTimer>
 
 #include <climits>
-#include <memory>
 #include <vector>
 
 namespace tevrin {
@@ -50,72 +49,6 @@ bool OverSizeLimit(const QString& text) {
   const qint64 limit = gMaxPageTextBytes;
   if (qint64(text.size()) * 3 <= limit) return false;  // no UTF-16 unit takes more than 3 bytes
   return Utf8Length(text) > limit;
-}
-
-// gumbo frees its tree recursively, about 40 bytes of stack per level. A
-// hostile page can nest millions of levels deep, so a deep tree is freed on a
-// thread whose stack is sized for it.
-constexpr size_t kShallowTreeDepth = 20000;
-#if defined(__SANITIZE_ADDRESS__)
-constexpr quint64 kStackBytesPerLevel = 512;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr quint64 kStackBytesPerLevel = 512;
-#else
-constexpr quint64 kStackBytesPerLevel = 128;
-#endif
-#else
-constexpr quint64 kStackBytesPerLevel = 128;
-#endif
-
-struct GumboDeleter {
-  const GumboOptions* options;
-  const size_t* depth;
-  void operator()(GumboOutput* output) const {
-    if (*depth <= kShallowTreeDepth) {
-      gumbo_destroy_output(options, output);
-      return;
-    }
-    const quint64 wanted = quint64(16) * 1024 * 1024 + quint64(*depth) * kStackBytesPerLevel;
-    std::unique_ptr<QThread> thread(
-        QThread::create([this, output] { gumbo_destroy_output(options, output); }));
-    thread->setStackSize(static_cast<uint>(std::min<quint64>(wanted, quint64(3584) * 1024 * 1024)));
-    thread->start();
-    thread->wait();
-  }
-};
-
-// Every TR element of the document in document order, found without recursion.
-// Template contents are not part of the document: their rows are not taken,
-// but their depth counts for freeing the tree.
-std::vector<const GumboNode*> TableRows(const GumboNode* root, size_t& depth) {
-  struct Entry {
-    const GumboNode* node;
-    unsigned next;
-    bool inTemplate;
-  };
-  std::vector<const GumboNode*> rows;
-  std::vector<Entry> stack;
-  stack.push_back({root, 0, false});
-  while (!stack.empty()) {
-    Entry& entry = stack.back();
-    const GumboVector* kids = entry.node->type == GUMBO_NODE_DOCUMENT ? &entry.node->v.document.children
-                              : IsElement(entry.node)                 ? &entry.node->v.element.children
-                                                                      : nullptr;
-    if (!kids || entry.next >= kids->length) {
-      stack.pop_back();
-      continue;
-    }
-    const GumboNode* child = static_cast<const GumboNode*>(kids->data[entry.next++]);
-    if (!IsElement(child)) continue;
-    const bool inTemplate = entry.inTemplate || child->type == GUMBO_NODE_TEMPLATE;
-    if (!inTemplate && child->v.element.tag == GUMBO_TAG_TR &&
-        child->v.element.tag_namespace == GUMBO_NAMESPACE_HTML)
-      rows.push_back(child);
-    stack.push_back({child, 0, inTemplate});  // invalidates entry
-    depth = std::max(depth, stack.size());
-  }
-  return rows;
 }
 
 void ChildElements(const GumboNode* row, std::vector<const GumboNode*>& cells) {
@@ -172,25 +105,29 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
     Messages().plain(kDocumentError);
     return false;
   }
-  const QByteArray utf8 = pageText.toUtf8();
-  GumboOptions options = kGumboDefaultOptions;
-  options.max_errors = 0;  // the parse errors are of no use here and cost time
-  size_t depth = 0;        // measured by the walk below, used when the tree is freed
-  std::unique_ptr<GumboOutput, GumboDeleter> output(
-      gumbo_parse_with_options(&options, utf8.constData(), static_cast<size_t>(utf8.size())),
-      GumboDeleter{&options, &depth});
-  if (!output || !output->document) {
+  // The tree is built on a thread of its own while the window keeps answering;
+  // its rows are walked here, on the caller's thread.
+  const int walkMillis = CurrentTreeBounds().walkMillis;
+  HtmlTree tree;
+  host.showBusy(true);
+  const TreeBuild build = HtmlTree::Build(
+      pageText.toUtf8(), [&host] { host.processEvents(); }, tree);
+  host.showBusy(false);
+  if (build == TreeBuild::Cancelled) return false;  // the tool is closing: no message
+  if (build == TreeBuild::Refused) {
     Messages().plain(kDocumentError);
     return false;
   }
 
-  const std::vector<const GumboNode*> rows = TableRows(output->document, depth);
+  const std::vector<const GumboNode*>& rows = tree.rows();
   host.setProgressMaximum(static_cast<int>(std::min<size_t>(rows.size(), INT_MAX)));
 
   // The transponder row's text stands for every channel row under it. A
   // channel row's other cells are read only once its language has passed.
   QString transponder;
   std::vector<const GumboNode*> cells;
+  QElapsedTimer walking;
+  walking.start();
   for (const GumboNode* tr : rows) {
     ChildElements(tr, cells);
     host.stepProgress();
@@ -210,6 +147,13 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
     // Rows of 6 to 10 cells are neither; a ten-cell row in particular reads
     // nothing and so must not repeat the previous channel.
     host.processEvents();
+    if (ScanCancel::instance().isRequested()) return false;
+    // Cells of nested tables hold each other's text: a hostile page can make
+    // every row cost as much as the whole page.
+    if (walking.elapsed() >= walkMillis) {
+      Messages().plain(kDocumentError);
+      return false;
+    }
   }
   return true;
 }

@@ -18,6 +18,9 @@ class ChartParserHost {
   virtual void stepProgress() {}                                       // +1 per TR
   virtual void enableSave() {}                                         // after every appended row
   virtual void processEvents() {}                                      // after every TR
+  // While the page's tree is built (on another thread; processEvents is then
+  // called about every 10 ms): the progress shows that something is going on.
+  virtual void showBusy(bool busy) { Q_UNUSED(busy); }
 };
 
 // Cell text without line breaks: CR becomes ".", LF is dropped.
@@ -28,9 +31,12 @@ QString CleanCellText(const QString& text);
 bool IsWantedLanguage(const QString& audio, ChartParserHost& host);
 
 // Appends the accepted channels of a chart page to the end of the table (the
-// caller has emptied it and opened its bulk bracket). Returns false only when
-// no document can be made of the page (it is over the size limit, or the HTML
-// parser gives nothing), after the message "Ошибка создания IHTMLDocument2".
+// caller has emptied it and opened its bulk bracket). Returns false when no
+// document can be made of the page (it is over the size limit, its tree over
+// the bounds of htmltree.h, or the HTML parser gives nothing) or its rows
+// take longer to walk than those bounds allow (the rows appended stay), after the
+// message "Ошибка создания IHTMLDocument2"; and without a message when the scan
+// is cancelled (ScanCancel) while the tree is built or the rows are walked.
 bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartParserHost& host);
 
 // The largest page text, in UTF-8 bytes, that the parser takes: 64 MiB unless

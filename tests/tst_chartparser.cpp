@@ -1,16 +1,22 @@
 #include "scan/chartparser.h"
 
 #include "scan/catalogue.h"
+#include "scan/htmltree.h"
 #include "scan/pagetext.h"
+#include "scan/scancancel.h"
 #include "support/testsupport.h"
 #include "table/channeltable.h"
 #include "tools/gencharts/chartgen.h"
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QSemaphore>
 #include <QtTest>
 
+#include <atomic>
 #include <functional>
+#include <memory>
+#include <stdexcept>
 
 using namespace tevrin;
 
@@ -23,7 +29,9 @@ class Host : public ChartParserHost {
   int maximum = -1;
   int steps = 0;
   int saves = 0;
-  int events = 0;
+  int events = 0;          // since the walk of the rows began
+  int buildEvents = -1;    // while the tree was built; -1 before
+  QList<bool> busy;        // what showBusy was told
   QList<int> stepsAtSave;  // progress position when each save was enabled
   std::function<void(Host&)> onEvents;
 
@@ -40,7 +48,10 @@ class Host : public ChartParserHost {
   void setProgressMaximum(int m) override {
     maximum = m;
     steps = 0;
+    buildEvents = events;
+    events = 0;
   }
+  void showBusy(bool b) override { busy << b; }
   void stepProgress() override { ++steps; }
   void enableSave() override {
     ++saves;
@@ -86,6 +97,32 @@ QString ChannelRowHtml(const QString& name, const QString& audio, const QString&
 
 QString Page(const QString& rows) {
   return QStringLiteral("<html><body><table>\n") + rows + QStringLiteral("</table></body></html>\r\n");
+}
+
+const QString kDocumentError = QStringLiteral("Ошибка создания IHTMLDocument2");
+
+// Tree bounds and the build hook for one test, put back afterwards.
+struct BoundsForTest {
+  explicit BoundsForTest(const TreeBounds& bounds) { SetTreeBounds(bounds); }
+  ~BoundsForTest() {
+    SetTreeBounds(saved);
+    SetTreeBuildStartHook({});
+    ScanCancel::instance().clear();
+  }
+  const TreeBounds saved = CurrentTreeBounds();
+};
+
+QString Repeat(const QString& piece, int times) {
+  QString out;
+  out.reserve(piece.size() * times);
+  for (int i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+// A channel row under `levels` unclosed div elements.
+QString UnderDivs(int levels) {
+  return QStringLiteral("<html><body>") + Repeat(QStringLiteral("<div>"), levels) +
+         Page(ChannelRowHtml("Deep", "rus"));
 }
 
 }  // namespace
@@ -303,16 +340,170 @@ class TstChartParser : public QObject {
   }
 
   void deepNestingIsSafe() {
-    // Deep enough that freeing the tree needs more than the default stack.
+    // Over the default depth bound: refused, not walked.
     constexpr int kLevels = 120000;
-    QString page = QStringLiteral("<html><body>");
-    page.reserve(kLevels * 15 + 200);
-    for (int i = 0; i < kLevels; ++i) page += QStringLiteral("<table><tr><td>");
-    page += QStringLiteral("x</body></html>");
+    const QString page = QStringLiteral("<html><body>") + Repeat(QStringLiteral("<table><tr><td>"), kLevels) +
+                         QStringLiteral("x</body></html>");
+    test::RecordingMessages messages;
     ChannelTableModel m;
     Host h = RusOnly();
+    QVERIFY(!ParseChartPage(page, m, h));
+    QCOMPARE(messages.texts("plain"), QStringList({kDocumentError}));
+
+    // Allowed, it is walked and freed without recursion.
+    TreeBounds deep = CurrentTreeBounds();
+    deep.depth = 4 * kLevels + 10;
+    deep.millis = deep.walkMillis = 600000;  // no time limit on a slow (sanitizer) build
+    BoundsForTest bounds(deep);
     QVERIFY(ParseChartPage(page, m, h));
     QCOMPARE(h.maximum, kLevels);
+    QCOMPARE(m.count(), 0);
+  }
+
+  void treeBoundsRefuseHostilePages() {
+    TreeBounds tight;
+    tight.bytes = qint64(4) * 1024 * 1024;
+    tight.depth = 200;
+    BoundsForTest bounds(tight);
+    struct Case {
+      const char* what;
+      QString page;
+      bool parsed;
+    };
+    const QString bareRows = QStringLiteral("<table>") + Repeat(QStringLiteral("<tr>"), 100000);
+    const Case cases[] = {
+        {"nesting under the bound", UnderDivs(150), true},
+        {"nesting over the bound", UnderDivs(300), false},
+        {"rows within the memory", QStringLiteral("<table>") + Repeat(QStringLiteral("<tr>"), 1000), true},
+        {"rows over the memory", bareRows, false},
+    };
+    for (const Case& c : cases) {
+      test::RecordingMessages messages;
+      ChannelTableModel m;
+      Host h = RusOnly();
+      QVERIFY2(ParseChartPage(c.page, m, h) == c.parsed, c.what);
+      QCOMPARE(messages.texts("plain"), c.parsed ? QStringList() : QStringList({kDocumentError}));
+      QCOMPARE(h.busy, QList<bool>({true, false}));
+      if (!c.parsed) QCOMPARE(h.maximum, -1);  // no row was walked
+    }
+
+    // Out of time: the build looks at the clock every thousand allocations.
+    tight.bytes = CurrentTreeBounds().bytes;
+    tight.millis = 0;
+    SetTreeBounds(tight);
+    test::RecordingMessages messages;
+    ChannelTableModel m;
+    Host h = RusOnly();
+    QVERIFY(!ParseChartPage(bareRows.left(4000), m, h));
+    QCOMPARE(messages.texts("plain"), QStringList({kDocumentError}));
+
+    // Rows that take too long to walk: the walk stops, what it appended stays.
+    tight.millis = CurrentTreeBounds().millis;
+    tight.walkMillis = 0;
+    SetTreeBounds(tight);
+    QVERIFY(!ParseChartPage(Page(ChannelRowHtml("One", "rus") + ChannelRowHtml("Two", "rus")), m, h));
+    QCOMPARE(Column(m, kSubName), QStringList({"One"}));
+    QCOMPARE(messages.texts("plain"), QStringList({kDocumentError, kDocumentError}));
+  }
+
+  void eventsRunWhileTheTreeIsBuilt() {
+    // The build cannot start before an event posted now has been delivered:
+    // with the tree built on this thread that would never happen.
+    BoundsForTest bounds(CurrentTreeBounds());
+    QSemaphore delivered;
+    std::atomic<bool> startedAfterEvent{false};
+    SetTreeBuildStartHook([&] { startedAfterEvent = delivered.tryAcquire(1, 30000); });
+    QObject context;
+    QMetaObject::invokeMethod(
+        &context, [&delivered] { delivered.release(); }, Qt::QueuedConnection);
+    struct PumpingHost : Host {
+      void processEvents() override {
+        ++events;
+        QCoreApplication::processEvents();
+      }
+    } h;
+    h.rus = true;
+    ChannelTableModel m;
+    QVERIFY(ParseChartPage(Page(ChannelRowHtml("One", "rus")), m, h));
+    QVERIFY(startedAfterEvent);
+    QVERIFY(h.buildEvents >= 1);
+    QCOMPARE(h.busy, QList<bool>({true, false}));
+    QCOMPARE(Column(m, kSubName), QStringList({"One"}));
+  }
+
+  void cancelEndsTheParseAtOnce() {
+    BoundsForTest bounds(CurrentTreeBounds());
+    // A build that waits until released: the cancel must not wait for it.
+    // Shared with the build, which outlives the parse.
+    const auto release = std::make_shared<QSemaphore>();
+    const auto buildEnded = std::make_shared<std::atomic<bool>>(false);
+    SetTreeBuildStartHook([release, buildEnded] {
+      release->tryAcquire(1, 30000);
+      *buildEnded = true;
+    });
+    struct CancellingHost : Host {
+      void processEvents() override {
+        ++events;
+        ScanCancel::instance().request();
+      }
+    } h;
+    h.rus = true;
+    test::RecordingMessages messages;
+    ChannelTableModel m;
+    const QString page = Page(ChannelRowHtml("One", "rus") + ChannelRowHtml("Two", "rus"));
+    QVERIFY(!ParseChartPage(page, m, h));
+    QVERIFY(!*buildEnded);  // given up on, still running
+    release->release();
+    QTRY_VERIFY_WITH_TIMEOUT(*buildEnded, 30000);  // and it ends by itself
+    QCOMPARE(m.count(), 0);
+
+    // An error raised by an event handler during the wait leaves the parse
+    // the same way: the build is given up on, nothing is torn down under it.
+    struct ThrowingHost : Host {
+      void processEvents() override { throw std::runtime_error("handler"); }
+    } thrower;
+    buildEnded->store(false);
+    ScanCancel::instance().clear();
+    QVERIFY_THROWS_EXCEPTION(std::runtime_error, ParseChartPage(page, m, thrower));
+    QVERIFY(!*buildEnded);
+    release->release();
+    QTRY_VERIFY_WITH_TIMEOUT(*buildEnded, 30000);
+
+    // Cancelled while the rows are walked: no row after the one at hand.
+    SetTreeBuildStartHook({});
+    ScanCancel::instance().clear();
+    QVERIFY(!ParseChartPage(page, m, h));
+    QCOMPARE(Column(m, kSubName), QStringList({"One"}));
+    QCOMPARE(messages.texts("plain"), QStringList());  // a cancel is not an error
+  }
+
+  void wedgedBuildIsGivenUp() {
+    // A build stuck where it cannot look at the clock: the wait has its own deadline.
+    TreeBounds quick = CurrentTreeBounds();
+    quick.millis = 0;
+    BoundsForTest bounds(quick);
+    const auto release = std::make_shared<QSemaphore>();  // shared with the build, which outlives the parse
+    SetTreeBuildStartHook([release] { release->tryAcquire(1, 30000); });
+    test::RecordingMessages messages;
+    ChannelTableModel m;
+    Host h = RusOnly();
+    QVERIFY(!ParseChartPage(Page(ChannelRowHtml("One", "rus")), m, h));
+    release->release();
+    QCOMPARE(messages.texts("plain"), QStringList({kDocumentError}));
+    QCOMPARE(m.count(), 0);
+  }
+
+  void exitWhileATreeIsBuilt() {
+    // Runs last but for the generated charts: the build given up on here never
+    // ends before the test program does, whose exit must neither hang nor crash.
+    BoundsForTest bounds(CurrentTreeBounds());
+    const auto never = std::make_shared<QSemaphore>();
+    SetTreeBuildStartHook([never] { never->tryAcquire(1, 600000); });
+    struct CancellingHost : Host {
+      void processEvents() override { ScanCancel::instance().request(); }
+    } h;
+    ChannelTableModel m;
+    QVERIFY(!ParseChartPage(Page(ChannelRowHtml("One", "rus")), m, h));
     QCOMPARE(m.count(), 0);
   }
 

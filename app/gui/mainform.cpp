@@ -85,9 +85,15 @@ class WindowParserHost final : public ChartParserHost {
   void stepProgress() override { w_.ProgressBarReadCash->setValue(w_.ProgressBarReadCash->value() + 1); }
   void enableSave() override { w_.BitBtnSave->setEnabled(true); }
   void processEvents() override { QCoreApplication::processEvents(); }
+  void showBusy(bool busy) override {
+    // A bar with no range moves on its own.
+    if (busy) maximumBeforeBusy_ = w_.ProgressBarReadCash->maximum();
+    w_.ProgressBarReadCash->setMaximum(busy ? 0 : maximumBeforeBusy_);
+  }
 
  private:
   TMainF& w_;
+  int maximumBeforeBusy_ = 0;
 };
 
 QColor WindowBackgroundColour() { return QApplication::palette().color(QPalette::Base); }
