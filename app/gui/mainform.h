@@ -121,6 +121,9 @@ class TMainF : public QWidget {
   void setUpTable();
   void connectHandlers();
   void arrangeControls();
+  void giveControlsTheWindowFont();
+  void setUpSatelliteList();
+  bool runAfterScan(const std::function<void()>& handler);  // false: refused, a scan runs
   void applyFrameMargins();
   void loadStoredView();
   PackageFilter packageFilter() const;
