@@ -160,6 +160,7 @@ class TstGuiTables : public QObject {
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     std::vector<ChannelRow> many;
+    many.reserve(300);
     for (int i = 0; i < 300; ++i) many.push_back(Named(QString::number(i)));
     WriteSavedTable(SavedTablePath("Hot Bird 13.0°E"), many, QDate(2024, 3, 5));
     WriteSavedTable(SavedTablePath("Astra 4A 4.8°E"), many, QDate(2024, 3, 5));
