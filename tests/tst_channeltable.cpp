@@ -115,16 +115,14 @@ class TstChannelTable : public QObject {
     m.clear();            // told at once: no view counts rows that are gone
     QCOMPARE(resets.count(), 1);
     for (int i = 0; i < 2000; ++i) m.appendRow(Named(QString::number(i)));
-    QCOMPARE(m.count(), 2000);  // the core reads them at once
-    QCOMPARE(m.rowCount(), 0);  // the view only when the bracket closes
-    QVERIFY(!m.index(0, 3).isValid());
+    QCOMPARE(m.count(), 2000);             // the core reads them at once
+    QCOMPARE(m.rowCount(), 0);             // the view only when the bracket closes
     m.setSubItem(5, kSubName, "renamed");  // staged rows: nothing to tell
     m.removeRowAt(0);
     m.endBulkUpdate();
     QCOMPARE(m.rowCount(), 0);
     m.endBulkUpdate();
     QCOMPARE(inserts.count(), 1);
-    QCOMPARE(inserts[0][1].toInt(), 0);
     QCOMPARE(inserts[0][2].toInt(), 1998);
     QCOMPARE(resets.count(), 1);
     QCOMPARE(changes.count(), 0);
@@ -142,8 +140,6 @@ class TstChannelTable : public QObject {
     QCOMPARE(changes.count(), 1);
     QCOMPARE(inserts.count(), 2);
     QCOMPARE(m.rowCount(), 1999);
-    m.appendRow(Named("after"));
-    QCOMPARE(inserts.count(), 3);
   }
 
   void sortMovesPersistentIndexesWithTheirRows() {
