@@ -161,6 +161,20 @@ class TstGuiTables : public QObject {
     QCOMPARE(bar->value(), 0);
     QCOMPARE(w.ListViewNew->rowAt(0), 0);
     QCOMPARE(w.ListViewNew->visualRect(w.table().index(0, 2)).top(), 0);  // the first row whole
+
+    // And so does a scan.
+    TFormLoadURL progress(&w);
+    w.setFormLoadURL(&progress);
+    QObject::disconnect(w.Button1, nullptr, &w, nullptr);
+    QStringList names;
+    for (int i = 0; i < 300; ++i) names << QString::number(i);
+    publish(names);
+    bar->setValue(bar->maximum() / 2);
+    w.CmbBoxURL->setCurrentIndex(5);
+    w.BitBtnGo->click();
+    QTest::qWait(50);
+    QCOMPARE(w.table().count(), 300);
+    QCOMPARE(bar->value(), 0);
   }
 
   void theSelectionFollowsItsChannel() {
