@@ -61,7 +61,8 @@ int main(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("tevrin"));
-  QApplication::setApplicationDisplayName(tevrin::kAppTitle);
+  // No application display name: the X11 platform appends it to every window
+  // title ("Warning — Tevrin  v1.04b"); each window carries its own caption.
   QApplication::setApplicationVersion(QStringLiteral(TEVRIN_VERSION));
   // Ties the window to its menu entry (its icon on Wayland's task bars).
   QGuiApplication::setDesktopFileName(QStringLiteral("org.tevrin.tevrin"));

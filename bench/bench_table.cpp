@@ -30,6 +30,7 @@ int main() {
   for (int round = 0; round < kRounds; ++round) {
     ChannelTableModel model;
     QSignalSpy spy(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);  // the bracket publishes by one insert
     QElapsedTimer t;
     t.start();
     model.beginBulkUpdate();
@@ -44,7 +45,7 @@ int main() {
     model.endBulkUpdate();
     model.sortByColumn(3);
     modelBest = std::min(modelBest, t.nsecsElapsed() / 1e6);
-    resets = int(spy.count());
+    resets = int(spy.count() + inserts.count());
 
     std::vector<QString> copy(names.begin(), names.end());
     QElapsedTimer b;

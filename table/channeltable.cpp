@@ -3,6 +3,7 @@
 #include "app/errors.h"
 
 #include <algorithm>
+#include <numeric>
 
 namespace tevrin {
 
@@ -24,6 +25,7 @@ void ChannelTableModel::checkIndex(int index) const {
 }
 
 void ChannelTableModel::cellsChanged(int row, int lastColumn) {
+  if (row >= shownRows_) return;  // staged: its insert will show it as it is then
   if (bulkDepth_ > 0) bulkDirty_ = true;
   else emit dataChanged(index(row, 0), index(row, lastColumn));
 }
@@ -36,11 +38,11 @@ const ChannelRow& ChannelTableModel::row(int index) const {
 int ChannelTableModel::appendRow(ChannelRow row) {
   const int position = count();
   if (bulkDepth_ > 0) {
-    rows_.push_back(std::move(row));
-    bulkDirty_ = true;
+    rows_.push_back(std::move(row));  // staged until the bracket closes
   } else {
     beginInsertRows(QModelIndex(), position, position);
     rows_.push_back(std::move(row));
+    shownRows_ = count();
     endInsertRows();
   }
   return position;
@@ -48,34 +50,32 @@ int ChannelTableModel::appendRow(ChannelRow row) {
 
 void ChannelTableModel::removeRowAt(int index) {
   checkIndex(index);
-  if (bulkDepth_ > 0) {
-    rows_.erase(rows_.begin() + index);
-    bulkDirty_ = true;
-  } else {
-    beginRemoveRows(QModelIndex(), index, index);
-    rows_.erase(rows_.begin() + index);
-    endRemoveRows();
+  if (index >= shownRows_) {
+    rows_.erase(rows_.begin() + index);  // a staged row: the view never saw it
+    return;
   }
+  beginRemoveRows(QModelIndex(), index, index);
+  rows_.erase(rows_.begin() + index);
+  --shownRows_;
+  endRemoveRows();
 }
 
 void ChannelTableModel::clear() {
   if (rows_.empty()) return;
-  if (bulkDepth_ > 0) {
-    rows_.clear();
-    bulkDirty_ = true;
-  } else {
-    beginResetModel();
-    rows_.clear();
-    endResetModel();
+  if (shownRows_ == 0) {
+    rows_.clear();  // only staged rows
+    return;
   }
+  beginResetModel();
+  rows_.clear();
+  shownRows_ = 0;
+  bulkDirty_ = false;
+  endResetModel();
 }
 
 void ChannelTableModel::changed() {
-  if (bulkDepth_ > 0) {
-    bulkDirty_ = true;
-  } else {
-    emit dataChanged(index(0, 0), index(std::max(0, count() - 1), kColumnCount - 1));
-  }
+  if (bulkDepth_ > 0) bulkDirty_ = true;
+  else if (shownRows_ > 0) emit dataChanged(index(0, 0), index(shownRows_ - 1, kColumnCount - 1));
 }
 
 void ChannelTableModel::setMark(int index, const QString& mark) {
@@ -100,12 +100,19 @@ void ChannelTableModel::appendSubItem(int index, const QString& text) {
 void ChannelTableModel::beginBulkUpdate() { ++bulkDepth_; }
 
 void ChannelTableModel::endBulkUpdate() {
-  if (bulkDepth_ == 0) return;
-  if (--bulkDepth_ == 0 && bulkDirty_) {
+  if (bulkDepth_ == 0 || --bulkDepth_ > 0) return;
+  if (bulkDirty_) {
     bulkDirty_ = false;
-    beginResetModel();
-    endResetModel();
+    changed();
   }
+  publishStagedRows();
+}
+
+void ChannelTableModel::publishStagedRows() {
+  if (shownRows_ == count()) return;
+  beginInsertRows(QModelIndex(), shownRows_, count() - 1);
+  shownRows_ = count();
+  endInsertRows();
 }
 
 void ChannelTableModel::repaint() { changed(); }
@@ -113,13 +120,32 @@ void ChannelTableModel::repaint() { changed(); }
 bool ChannelTableModel::sortByColumn(int column) {
   if (column <= 1 || column == 5 || column >= kColumnCount) return false;
   const int key = column - 1;
-  emit layoutAboutToBeChanged();
-  std::stable_sort(rows_.begin(), rows_.end(), [key](const ChannelRow& a, const ChannelRow& b) {
+  publishStagedRows();
+  std::vector<int> order(rows_.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(), [this, key](int a, int b) {
     // QString ordering compares UTF-16 code units by value: no locale, no case folding.
-    return a.subItem(key) < b.subItem(key);
+    return rows_[static_cast<size_t>(a)].subItem(key) < rows_[static_cast<size_t>(b)].subItem(key);
   });
+
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  std::vector<ChannelRow> sorted;
+  sorted.reserve(rows_.size());
+  std::vector<int> newPosition(rows_.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    newPosition[static_cast<size_t>(order[i])] = static_cast<int>(i);
+    sorted.push_back(std::move(rows_[static_cast<size_t>(order[i])]));
+  }
+  rows_ = std::move(sorted);
   numberRows();
-  emit layoutChanged();
+  // The selection and every other persistent index follow their channel.
+  const QModelIndexList from = persistentIndexList();
+  QModelIndexList to;
+  to.reserve(from.size());
+  for (const QModelIndex& old : from)
+    to.append(index(newPosition[static_cast<size_t>(old.row())], old.column()));
+  changePersistentIndexList(from, to);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
   return true;
 }
 
@@ -148,15 +174,14 @@ void ChannelTableModel::setImageProvider(std::function<QVariant(int)> provider) 
   imageProvider_ = std::move(provider);
 }
 
-int ChannelTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : count(); }
+int ChannelTableModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : shownRows_; }
 
 int ChannelTableModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kColumnCount;
 }
 
 QVariant ChannelTableModel::data(const QModelIndex& index, int role) const {
-  // The view may paint while a bulk update has changed the rows under it.
-  if (!index.isValid() || index.row() >= count() || index.column() >= kColumnCount) return {};
+  if (!index.isValid() || index.row() >= shownRows_ || index.column() >= kColumnCount) return {};
   const ChannelRow& r = rows_[static_cast<size_t>(index.row())];
   const int sub = index.column() - 1;
   switch (role) {

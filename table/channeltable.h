@@ -62,8 +62,11 @@ class ChannelTableModel : public QAbstractTableModel {
   void setSubItem(int index, int subItem, const QString& text);  // replaces or appends
   void appendSubItem(int index, const QString& text);
 
-  // Bulk update bracket: while open the view is not told of any change; the
-  // close tells it once. Brackets nest.
+  // Bulk update bracket. Rows appended while it is open are staged: count()
+  // and row() see them at once, the view (rowCount(), data()) only when the
+  // outermost bracket closes, in one insert. Changes to rows the view already
+  // shows are told as they happen (removing, emptying) or once at the close
+  // (cell texts). Brackets nest.
   void beginBulkUpdate();
   void endBulkUpdate();
   bool inBulkUpdate() const { return bulkDepth_ > 0; }
@@ -75,6 +78,8 @@ class ChannelTableModel : public QAbstractTableModel {
   // comparison of UTF-16 code units (stable), then numbers the rows 1..N.
   // Columns 0 ("###"), 1 ("№") and 5 ("Video") are ignored. Returns whether
   // it sorted. A row lacking the sub-item sorts as if its text were empty.
+  // Persistent indexes (the view's selection) move with their rows; staged
+  // rows are published first.
   bool sortByColumn(int column);
   void renumber();
 
@@ -95,12 +100,15 @@ class ChannelTableModel : public QAbstractTableModel {
 
  private:
   void changed();
-  // Tells the view of changed cells, or marks the open bracket dirty.
+  // Tells the view of changed cells of a row it shows, or marks the open
+  // bracket dirty; a staged row needs no word.
   void cellsChanged(int row, int lastColumn);
+  void publishStagedRows();          // one insert of the rows appended inside the bracket
   void checkIndex(int index) const;  // throws the list index error
   void numberRows();                 // sub-item 0 of every row: 1..N from the top
 
   std::vector<ChannelRow> rows_;
+  int shownRows_ = 0;  // rows_[0, shownRows_) are the view's; the rest are staged
   int bulkDepth_ = 0;
   bool bulkDirty_ = false;
   std::function<QVariant(int)> imageProvider_;

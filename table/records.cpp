@@ -104,9 +104,15 @@ void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, c
   });
 }
 
+QString ShortDateText(const QDate& date, const QLocale& locale) {
+  // The C (and POSIX) locale's short format is "9 Dec 2026", no user's choice.
+  if (locale.language() == QLocale::C) return date.toString(QStringLiteral("dd.MM.yyyy"));
+  return locale.toString(date, QLocale::ShortFormat);
+}
+
 QString OverwriteQuestion(const QString& satellite, const QDate& modified) {
   return QStringLiteral("Файл для спутника ") + satellite + QStringLiteral(",\r") +
-         QStringLiteral("созданный ") + QLocale::system().toString(modified, QLocale::ShortFormat) +
+         QStringLiteral("созданный ") + ShortDateText(modified, QLocale::system()) +
          QStringLiteral("г., уже существует.\r") + QStringLiteral("Перезаписать его?");
 }
 

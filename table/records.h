@@ -3,6 +3,7 @@
 #include "table/channeltable.h"
 
 #include <QDate>
+#include <QLocale>
 #include <QString>
 
 #include <functional>
@@ -60,6 +61,9 @@ bool ReadSavedTable(const QString& path, std::vector<SavedRecord>& records);
 void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, const QDate& today);
 
 // The three-line question before a save replaces an existing file.
+// A date in the locale's short format; "dd.MM.yyyy" for the C and POSIX locale.
+QString ShortDateText(const QDate& date, const QLocale& locale);
+// The question before a saved table is replaced; the date in the user's short format.
 QString OverwriteQuestion(const QString& satellite, const QDate& modified);
 
 }  // namespace tevrin

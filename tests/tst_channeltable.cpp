@@ -2,6 +2,8 @@
 
 #include "app/errors.h"
 
+#include <QAbstractItemModelTester>
+#include <QItemSelectionModel>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -100,19 +102,70 @@ class TstChannelTable : public QObject {
     QVERIFY(!(m.flags(m.index(0, 2)) & Qt::ItemIsEditable));
   }
 
-  void bulkBracketRefreshesOnce() {
+  void bracketStagesAppendsAndPublishesThemOnce() {
     ChannelTableModel m;
+    // Fails the test on any change a view would see before it is told of it.
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    for (const char* n : {"old1", "old2"}) m.appendRow(Named(n));
     QSignalSpy resets(&m, &QAbstractItemModel::modelReset);
     QSignalSpy inserts(&m, &QAbstractItemModel::rowsInserted);
+    QSignalSpy changes(&m, &QAbstractItemModel::dataChanged);
     m.beginBulkUpdate();
-    for (int i = 0; i < 20000; ++i) m.appendRow(Named(QString::number(i)));
-    QCOMPARE(resets.count(), 0);
-    m.endBulkUpdate();
+    m.beginBulkUpdate();  // nested: only the outermost close publishes
+    m.clear();            // told at once: no view counts rows that are gone
     QCOMPARE(resets.count(), 1);
-    QCOMPARE(inserts.count(), 0);
-    QCOMPARE(m.rowCount(), 20000);
-    m.appendRow(Named("x"));
+    for (int i = 0; i < 2000; ++i) m.appendRow(Named(QString::number(i)));
+    QCOMPARE(m.count(), 2000);             // the core reads them at once
+    QCOMPARE(m.rowCount(), 0);             // the view only when the bracket closes
+    m.setSubItem(5, kSubName, "renamed");  // staged rows: nothing to tell
+    m.removeRowAt(0);
+    m.endBulkUpdate();
+    QCOMPARE(m.rowCount(), 0);
+    m.endBulkUpdate();
     QCOMPARE(inserts.count(), 1);
+    QCOMPARE(inserts[0][2].toInt(), 1998);
+    QCOMPARE(resets.count(), 1);
+    QCOMPARE(changes.count(), 0);
+    QCOMPARE(m.data(m.index(4, 3), Qt::DisplayRole).toString(), QString("renamed"));
+
+    // Rows the view shows: a removal is told at once, cell texts once at the close.
+    m.beginBulkUpdate();
+    m.appendRow(Named("staged"));
+    m.removeRowAt(0);
+    QCOMPARE(m.rowCount(), 1998);
+    m.setSubItem(0, kSubName, "x");
+    m.setSubItem(1, kSubName, "y");
+    QCOMPARE(changes.count(), 0);
+    m.endBulkUpdate();
+    QCOMPARE(changes.count(), 1);
+    QCOMPARE(inserts.count(), 2);
+    QCOMPARE(m.rowCount(), 1999);
+  }
+
+  void sortMovesPersistentIndexesWithTheirRows() {
+    ChannelTableModel m;
+    QAbstractItemModelTester tester(&m, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    for (const char* n : {"c", "a", "d", "b"}) m.appendRow(Named(n));
+    const QPersistentModelIndex c(m.index(0, 3)), b(m.index(3, 2));
+    QItemSelectionModel selection(&m);
+    selection.select(m.index(2, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);  // "d"
+    QVERIFY(m.sortByColumn(3));
+    QCOMPARE(c.row(), 2);
+    QCOMPARE(c.column(), 3);
+    QCOMPARE(c.data().toString(), QString("c"));
+    QCOMPARE(b.row(), 1);
+    QCOMPARE(selection.selectedRows().size(), 1);
+    QCOMPARE(selection.selectedRows().first().row(), 3);
+
+    // Rows staged in an open bracket are published before the order changes.
+    m.beginBulkUpdate();
+    m.appendRow(Named("0"));
+    QVERIFY(m.sortByColumn(3));
+    QCOMPARE(m.rowCount(), 5);
+    QCOMPARE(c.data().toString(), QString("c"));
+    QCOMPARE(m.data(m.index(0, 3), Qt::DisplayRole).toString(), QString("0"));
+    m.endBulkUpdate();
+    QCOMPARE(m.rowCount(), 5);
   }
 };
 

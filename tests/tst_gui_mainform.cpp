@@ -17,6 +17,7 @@
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QToolTip>
 #include <QtTest>
@@ -87,20 +88,45 @@ class TstGuiMainForm : public QObject {
     QVERIFY2(serif == "Times New Roman" || serif == "Liberation Serif", qPrintable(serif));
     QVERIFY2(sans == "MS Sans Serif" || sans == "Liberation Sans", qPrintable(sans));
     // What is drawn is that family, not whatever fontconfig offers instead.
-    // The boxes' controls take the boxes' font; the captions have their own.
-    const QList<QWidget*> serifBold = {w.ListViewNew, w.CmbBoxURL,   w.GroupBox1, w.GroupBoxTabl,
-                                       w.CheckBoxRus, w.CheckBoxOth, w.EditOther, w.BitBtnGo};
-    for (QWidget* control : serifBold) {
+    // Serif bold: the table, the satellite list and the group boxes' captions.
+    for (QWidget* control : QList<QWidget*>{w.ListViewNew, w.CmbBoxURL, w.GroupBox1, w.GroupBoxTabl}) {
       QCOMPARE(QFontInfo(control->font()).family(), serif);
       QVERIFY(control->font().bold());
     }
-    for (QWidget* control : QList<QWidget*>{w.Label1, w.Label2, w.sLabel1, w.LabelURL, &w}) {
+    // Every other control has the window's font, not its group box's.
+    const QList<QWidget*> windowFont = {
+        w.Label1,      w.Label2,      w.sLabel1,       w.LabelURL,    &w,
+        w.CheckBoxRus, w.CheckBoxUkr, w.CheckBoxBel,   w.CheckBoxOth, w.EditOther,
+        w.CheckBoxNTV, w.CheckBoxTri, w.BitBtnGo,      w.BitBtnExp,   w.CheckBoxFilterON,
+        w.BitBtnSave,  w.BitBtnOpen,  w.sComboBoxColor};
+    for (QWidget* control : windowFont) {
       QCOMPARE(QFontInfo(control->font()).family(), sans);
-      QVERIFY(!control->font().bold());
+      QVERIFY2(!control->font().bold(), qPrintable(control->objectName()));
+      QCOMPARE(control->font().pixelSize(), 11);
     }
-    // The group boxes take only the family from the layout; the size is the form's.
-    QCOMPARE(w.GroupBox1->font().pixelSize(), 11);
-    QCOMPARE(w.Label1->font().pixelSize(), 11);
+    QCOMPARE(w.GroupBox1->font().pixelSize(), 11);  // the box takes only the family from the layout
+  }
+
+  void satelliteListOpensFourteenHighAndWideEnough() {
+    test::TempExeDir home;
+    TMainF w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.CmbBoxURL->showPopup();
+    QAbstractItemView* list = w.CmbBoxURL->view();
+    QTRY_VERIFY(list->isVisible());
+    // Fourteen entries in view, the other five behind the scroll bar.
+    QCOMPARE(list->indexAt(QPoint(5, 2)).row(), 0);
+    QCOMPARE(list->indexAt(QPoint(5, list->viewport()->height() - 2)).row(), 13);
+    QVERIFY(list->verticalScrollBar()->isVisible());
+    // The longest entry stands whole, right of it still the scroll bar.
+    const QFontMetrics metrics(list->font());
+    int widest = 0;
+    for (int i = 0; i < w.CmbBoxURL->count(); ++i)
+      widest = std::max(widest, metrics.horizontalAdvance(w.CmbBoxURL->itemText(i)));
+    QVERIFY2(list->viewport()->width() > widest, qPrintable(QString::number(list->viewport()->width())));
+    QVERIFY(list->visualRect(w.CmbBoxURL->model()->index(18, 0)).width() > widest);
+    w.CmbBoxURL->hidePopup();
   }
 
   void hintsAndTheirTiming() {

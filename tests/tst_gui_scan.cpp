@@ -16,8 +16,10 @@
 #include <QDir>
 #include <QFile>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTableView>
 #include <QTimer>
 #include <QtTest>
 
@@ -169,7 +171,7 @@ class TstGuiScan : public QObject {
   void noLanguageRefusesTheScan() {
     Window w;
     w.main.CheckBoxRus->setChecked(false);
-    w.main.CmbBoxURL->setCurrentIndex(5);  // shows the (missing) saved table: empty
+    w.main.CmbBoxURL->setCurrentIndex(5);
     w.main.table().appendRow(ChannelRow{"", {"1", "a", "b"}, {}});
     w.main.BitBtnGo->click();
     QCOMPARE(w.main.GroupBoxTabl->title(), QString("Hot Bird 13.0°E"));
@@ -184,6 +186,8 @@ class TstGuiScan : public QObject {
     w.scan(1 /* Amos, position 356 */);
     QCOMPARE(w.main.table().count(), 0);
     QCOMPARE(w.main.ProgressBarReadCash->value(), 0);
+    // Still, not the busy look of a bar whose maximum is its minimum.
+    QVERIFY(w.main.ProgressBarReadCash->maximum() > w.main.ProgressBarReadCash->minimum());
     QVERIFY(w.main.BitBtnExp->isEnabled());
     QVERIFY(!w.main.BitBtnSave->isEnabled());
     QVERIFY(w.boxes.boxes.isEmpty());
@@ -192,14 +196,26 @@ class TstGuiScan : public QObject {
   void tableEditsWaitForTheScan() {
     Window w;
     // Delivered while the page downloads or parses: refused, the scan's rows stay.
+    bool delivered = false;
     QTimer::singleShot(0, &w.main, [&] {
+      QVERIFY(w.main.scanning());
       w.main.CheckBoxFilterON->setChecked(true);
-      w.main.ListViewNewColumnClick(3);
-      w.main.BitBtnExpClick();
+      emit w.main.ListViewNew->horizontalHeader()->sectionClicked(3);
+      emit w.main.BitBtnExp->clicked();
+      emit w.main.CmbBoxURL->activated(0);
+      delivered = true;
     });
     w.scan(5);
+    QVERIFY(delivered);
     QCOMPARE(w.column(kSubName), QStringList({"НТВ Мир", "Первый канал"}));
     QVERIFY(!QFile::exists(w.home.file("exsport.csv")));
+    // The refused box went back: its handler never saw the tick.
+    QVERIFY(!w.main.CheckBoxFilterON->isChecked());
+    QVERIFY(!w.main.CheckBoxNTV->isEnabled());
+    // After the scan the same events run.
+    w.main.CheckBoxFilterON->setChecked(true);
+    QVERIFY(w.main.CheckBoxNTV->isEnabled());
+    QCOMPARE(w.main.table().count(), 0);  // the stored view, filtered, of a satellite never saved
   }
 
   void failedDownloadsEndTheTool_data() {

@@ -10,7 +10,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QtTest>
 
@@ -27,6 +29,20 @@ QByteArray Chart(const QStringList& channels) {
                 "<td>H.264</td><td>rus</td><td>10</td></tr>\n")
                 .arg(name);
   return ("<html><head><meta charset=utf-8></head><body><table>" + rows + "</table></body></html>").toUtf8();
+}
+// A satellite chosen by the user: every choice is an activation, the same entry too.
+void Choose(TMainF& w, int entry) {
+  w.CmbBoxURL->setCurrentIndex(entry);
+  emit w.CmbBoxURL->activated(entry);
+}
+ChannelRow Named(const QString& name) {
+  ChannelRow r;
+  r.subItems = {"0", "11804 V", name, "rus", "MPEG-2", "FTA"};
+  return r;
+}
+QString SelectedName(const TMainF& w) {
+  const int row = w.selectedRow();
+  return row < 0 ? QString() : w.table().row(row).subItem(kSubName);
 }
 }  // namespace
 
@@ -104,10 +120,14 @@ class TstGuiTables : public QObject {
     w.BitBtnSave->click();
     QCOMPARE(QFileInfo(rec).size(), qint64(2 * kRecordSize));  // the gone row is left out
 
-    // The stored view, narrowed by the package filter.
-    w.CmbBoxURL->setCurrentIndex(0);
+    // The stored view, narrowed by the package filter. The satellite already
+    // chosen shows its saved table too.
+    QCOMPARE(w.table().count(), 3);
+    Choose(w, 5);
+    QCOMPARE(w.table().count(), 2);
+    Choose(w, 0);
     QCOMPARE(w.table().count(), 0);
-    w.CmbBoxURL->setCurrentIndex(5);
+    Choose(w, 5);
     QCOMPARE(w.table().count(), 2);
     w.CheckBoxFilterON->setChecked(true);
     QVERIFY(w.CheckBoxNTV->isEnabled() && w.CheckBoxTri->isEnabled());
@@ -118,6 +138,65 @@ class TstGuiTables : public QObject {
     w.CheckBoxFilterON->setChecked(false);
     QVERIFY(!w.CheckBoxNTV->isEnabled());
     QVERIFY(w.CheckBoxNTV->isChecked());  // kept for the next time
+  }
+
+  void aNewTableStartsAtTheTop() {
+    test::TempExeDir home;
+    TMainF w;
+    w.resize(850, 416);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    std::vector<ChannelRow> many;
+    many.reserve(300);
+    for (int i = 0; i < 300; ++i) many.push_back(Named(QString::number(i)));
+    WriteSavedTable(SavedTablePath("Hot Bird 13.0°E"), many, QDate(2024, 3, 5));
+    WriteSavedTable(SavedTablePath("Astra 4A 4.8°E"), many, QDate(2024, 3, 5));
+    QScrollBar* bar = w.ListViewNew->verticalScrollBar();
+    Choose(w, 5);
+    QTRY_VERIFY(bar->maximum() > 0);
+    bar->setValue(bar->maximum() / 2);
+    QVERIFY(w.ListViewNew->rowAt(0) > 0);
+    Choose(w, 3);
+    QTest::qWait(50);  // the view lays itself out
+    QCOMPARE(bar->value(), 0);
+    QCOMPARE(w.ListViewNew->rowAt(0), 0);
+    QCOMPARE(w.ListViewNew->visualRect(w.table().index(0, 2)).top(), 0);  // the first row whole
+
+    // And so does a scan.
+    TFormLoadURL progress(&w);
+    w.setFormLoadURL(&progress);
+    QObject::disconnect(w.Button1, nullptr, &w, nullptr);
+    QStringList names;
+    for (int i = 0; i < 300; ++i) names << QString::number(i);
+    publish(names);
+    bar->setValue(bar->maximum() / 2);
+    w.CmbBoxURL->setCurrentIndex(5);
+    w.BitBtnGo->click();
+    QTest::qWait(50);
+    QCOMPARE(w.table().count(), 300);
+    QCOMPARE(bar->value(), 0);
+  }
+
+  void theSelectionFollowsItsChannel() {
+    test::TempExeDir home;
+    TMainF w;
+    for (const char* name : {"c", "a", "d", "b"}) w.table().appendRow(Named(name));
+    w.ListViewNew->selectRow(0);
+    QCOMPARE(SelectedName(w), QString("c"));
+    emit w.ListViewNew->horizontalHeader()->sectionClicked(3);  // by name
+    QCOMPARE(w.selectedRow(), 2);
+    QCOMPARE(SelectedName(w), QString("c"));
+
+    // "Удалить" takes that channel and leaves no row chosen: a second one does nothing.
+    w.N2->trigger();
+    QCOMPARE(w.table().count(), 3);
+    QCOMPARE(w.selectedRow(), -1);
+    QVERIFY(!w.ListViewNew->selectionModel()->hasSelection());
+    w.N2->trigger();
+    QCOMPARE(w.table().count(), 3);
+    QStringList names;
+    for (const ChannelRow& r : w.table().rows()) names << r.subItem(kSubName);
+    QCOMPARE(names, QStringList({"a", "b", "d"}));
   }
 };
 

@@ -249,9 +249,16 @@ void TestRecords::pathAndTexts() {
   const QStringList lines = OverwriteQuestion(QStringLiteral("Astra 19.2°E"), date).split(u'\r');
   QCOMPARE(lines.size(), 3);
   QCOMPARE(lines[0], QStringLiteral("Файл для спутника Astra 19.2°E,"));
-  QCOMPARE(lines[1], QStringLiteral("созданный ") + QLocale::system().toString(date, QLocale::ShortFormat) +
+  QCOMPARE(lines[1], QStringLiteral("созданный ") + ShortDateText(date, QLocale::system()) +
                          QStringLiteral("г., уже существует."));
   QCOMPARE(lines[2], QStringLiteral("Перезаписать его?"));
+
+  // The user's short date format; the C and POSIX locale have none worth the name.
+  QCOMPARE(ShortDateText(date, QLocale::c()), QStringLiteral("09.07.2021"));
+  QCOMPARE(ShortDateText(date, QLocale(QStringLiteral("POSIX"))), QStringLiteral("09.07.2021"));
+  QCOMPARE(ShortDateText(date, QLocale(QLocale::Russian, QLocale::Russia)), QStringLiteral("09.07.2021"));
+  QCOMPARE(ShortDateText(date, QLocale(QLocale::English, QLocale::UnitedStates)), QStringLiteral("7/9/21"));
+  QCOMPARE(ShortDateText(date, QLocale(QLocale::German, QLocale::Germany)), QStringLiteral("09.07.21"));
 }
 
 void TestRecords::failedSaveKeepsThePreviousTableWhole() {

@@ -94,10 +94,9 @@ void TestTableActions::overwriteAnsweredNoLeavesTheFileUntouched() {
   Fill(table, {ScanRow(1, "B", "new"), ScanRow(2, "C", "new")});
   messages.answers = {false};
   QVERIFY(!SaveTableAction(kSat, table, QDate(2024, 6, 1)));
-  QCOMPARE(messages.texts("confirm"),
-           QStringList{"Файл для спутника " + kSat + ",\rсозданный " +
-                       QLocale::system().toString(QDate(2020, 3, 4), QLocale::ShortFormat) +
-                       "г., уже существует.\rПерезаписать его?"});
+  QCOMPARE(messages.texts("confirm"), QStringList{"Файл для спутника " + kSat + ",\rсозданный " +
+                                                  ShortDateText(QDate(2020, 3, 4), QLocale::system()) +
+                                                  "г., уже существует.\rПерезаписать его?"});
   QCOMPARE(ReadAll(path), before);
   QCOMPARE(QFileInfo(path).lastModified(), stamp);
 }

@@ -26,6 +26,8 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDesktopServices>
+#include <QFontMetrics>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QIcon>
 #include <QItemSelectionModel>
@@ -35,6 +37,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
 #include <QUrl>
@@ -79,7 +83,9 @@ class WindowParserHost final : public ChartParserHost {
   }
   QString otherLanguageText() override { return w_.EditOther->text(); }
   void setProgressMaximum(int maximum) override {
-    w_.ProgressBarReadCash->setMaximum(maximum);
+    // A bar whose maximum equals its minimum is drawn busy: a page without
+    // rows keeps a range of one and stands still at 0.
+    w_.ProgressBarReadCash->setMaximum(std::max(maximum, 1));
     w_.ProgressBarReadCash->setValue(0);
   }
   void stepProgress() override { w_.ProgressBarReadCash->setValue(w_.ProgressBarReadCash->value() + 1); }
@@ -113,6 +119,8 @@ TMainF::TMainF(QWidget* parent) : QWidget(parent), ui_(new Ui::TMainF), model_(n
   ui_->setupUi(this);
   setUpControls();
   setUpTable();
+  giveControlsTheWindowFont();
+  setUpSatelliteList();
   banner_ = std::make_unique<BannerView>(sPanel1);
   connectHandlers();
   ApplySkin(this);
@@ -185,9 +193,6 @@ void TMainF::setUpControls() {
 
   editOtherColor_ = Qt::white;
   EditOther->setStyleSheet(QStringLiteral("background-color: white;"));
-  // Qt's style sheet polish drops a font that a control only inherits, so the
-  // edit box, repolished at every colour change, is given its box's font outright.
-  EditOther->setFont(DesignedFont(kSerifFamily, 11, true));
 
   PopupMenuListNew = new QMenu(this);
   PopupMenuListNew->setObjectName(QStringLiteral("PopupMenuListNew"));
@@ -196,6 +201,36 @@ void TMainF::setUpControls() {
   N1->setObjectName(QStringLiteral("N1"));
   N2 = PopupMenuListNew->addAction(QStringLiteral("Удалить"));
   N2->setObjectName(QStringLiteral("N2"));
+}
+
+// The group boxes' serif bold is for their captions: every control in them
+// without a font of its own takes the window's font, not its box's. Set
+// outright, because Qt's style sheet polish drops an inherited font (the edit
+// box is repolished at every colour change).
+void TMainF::giveControlsTheWindowFont() {
+  for (QWidget* box : std::initializer_list<QWidget*>{GroupBox1, GroupBoxTabl, Panel1})
+    for (QWidget* control : box->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      if (!control->testAttribute(Qt::WA_SetFont)) control->setFont(font());
+}
+
+// The satellite list opens below the box with 14 entries, then scrolls; it is
+// as wide as its longest entry.
+void TMainF::setUpSatelliteList() {
+  CmbBoxURL->setMaxVisibleItems(14);
+  QAbstractItemView* list = CmbBoxURL->view();
+  // Made before the skin asked for a list below the box, the view still has
+  // the scroll bar of a popup over it switched off.
+  list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  list->setFont(CmbBoxURL->font());
+  list->setTextElideMode(Qt::ElideNone);
+  const QFontMetrics metrics(CmbBoxURL->font());
+  int widest = 0;
+  for (int i = 0; i < CmbBoxURL->count(); ++i)
+    widest = std::max(widest, metrics.horizontalAdvance(CmbBoxURL->itemText(i)));
+  const int textMargins = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+  const int scrollBar = list->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
+  list->setMinimumWidth(
+      std::max(CmbBoxURL->width(), widest + 2 * textMargins + scrollBar + 2 * list->frameWidth()));
 }
 
 void TMainF::setUpTable() {
@@ -242,23 +277,36 @@ void TMainF::connectHandlers() {
   auto guarded = [this](void (TMainF::*handler)()) {
     return [this, handler] { RunGuarded([this, handler] { (this->*handler)(); }); };
   };
-  connect(BitBtnGo, &QPushButton::clicked, this, guarded(&TMainF::BitBtnGoClick));
-  connect(BitBtnSave, &QPushButton::clicked, this, guarded(&TMainF::BitBtnSaveClick));
-  connect(BitBtnOpen, &QPushButton::clicked, this, guarded(&TMainF::BitBtnOpenClick));
-  connect(BitBtnExp, &QPushButton::clicked, this, guarded(&TMainF::BitBtnExpClick));
+  // The handlers connected through runAfterScan wait for a running scan.
+  auto afterScan = [this](void (TMainF::*handler)()) {
+    return [this, handler] { runAfterScan([this, handler] { (this->*handler)(); }); };
+  };
+  auto afterScanBox = [this](QCheckBox* box, void (TMainF::*handler)()) {
+    connect(box, &QCheckBox::toggled, this, [this, box, handler](bool ticked) {
+      if (runAfterScan([this, handler] { (this->*handler)(); })) return;
+      // Refused: the box goes back to the state its handler last saw.
+      const QSignalBlocker unheard(box);
+      box->setChecked(!ticked);
+    });
+  };
+  connect(BitBtnGo, &QPushButton::clicked, this, afterScan(&TMainF::BitBtnGoClick));
+  connect(BitBtnSave, &QPushButton::clicked, this, afterScan(&TMainF::BitBtnSaveClick));
+  connect(BitBtnOpen, &QPushButton::clicked, this, afterScan(&TMainF::BitBtnOpenClick));
+  connect(BitBtnExp, &QPushButton::clicked, this, afterScan(&TMainF::BitBtnExpClick));
   connect(Button1, &QPushButton::clicked, this, guarded(&TMainF::Button1Click));
-  connect(CmbBoxURL, &QComboBox::currentIndexChanged, this, guarded(&TMainF::CmbBoxURLChange));
+  // Every choice shows the satellite's saved table, the one already chosen too.
+  connect(CmbBoxURL, &QComboBox::activated, this, afterScan(&TMainF::CmbBoxURLChange));
   connect(sComboBoxColor, &QComboBox::currentIndexChanged, this, guarded(&TMainF::sComboBoxColorChange));
   // A check box's click behaviour runs on every change of its state, also
   // when the program changes it.
-  connect(CheckBoxFilterON, &QCheckBox::toggled, this, guarded(&TMainF::CheckBoxFilterONClick));
-  connect(CheckBoxNTV, &QCheckBox::toggled, this, guarded(&TMainF::CheckBoxNTVClick));
-  connect(CheckBoxTri, &QCheckBox::toggled, this, guarded(&TMainF::CheckBoxTriClick));
+  afterScanBox(CheckBoxFilterON, &TMainF::CheckBoxFilterONClick);
+  afterScanBox(CheckBoxNTV, &TMainF::CheckBoxNTVClick);
+  afterScanBox(CheckBoxTri, &TMainF::CheckBoxTriClick);
   connect(CheckBoxOth, &QCheckBox::toggled, this, guarded(&TMainF::CheckBoxOthClick));
-  connect(N1, &QAction::triggered, this, guarded(&TMainF::N1Click));
-  connect(N2, &QAction::triggered, this, guarded(&TMainF::N2Click));
+  connect(N1, &QAction::triggered, this, afterScan(&TMainF::N1Click));
+  connect(N2, &QAction::triggered, this, afterScan(&TMainF::N2Click));
   connect(ListViewNew->horizontalHeader(), &QHeaderView::sectionClicked, this,
-          [this](int column) { RunGuarded([this, column] { ListViewNewColumnClick(column); }); });
+          [this](int column) { runAfterScan([this, column] { ListViewNewColumnClick(column); }); });
   connect(ListViewNew, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PopupMenuListNew->popup(ListViewNew->viewport()->mapToGlobal(pos)); });
   connect(EditOther, &QLineEdit::textEdited, this, [this](const QString& text) {
@@ -269,6 +317,15 @@ void TMainF::connectHandlers() {
   connect(banner_.get(), &BannerView::beforeNavigate, this, guarded(&TMainF::WebBrowser1BeforeNavigate2));
   connect(banner_.get(), &BannerView::navigateComplete, this, guarded(&TMainF::WebBrowser1NavigateComplete2));
   connect(banner_.get(), &BannerView::documentComplete, this, guarded(&TMainF::WebBrowser1DocumentComplete));
+}
+
+// The one gate for a running scan. The handlers behind it read, sort or
+// replace the rows the parser is still appending, or start a scan: while a
+// scan runs their events are dropped.
+bool TMainF::runAfterScan(const std::function<void()>& handler) {
+  if (scanning_) return false;
+  RunGuarded(handler);
+  return true;
 }
 
 int TMainF::selectedRow() const {
@@ -443,7 +500,6 @@ void TMainF::FormDestroy() {
 // --- Scan -------------------------------------------------------------------
 
 void TMainF::BitBtnGoClick() {
-  if (scanning_) return;
   GroupBoxTabl->setTitle(CmbBoxURL->currentText());
   WindowParserHost host(*this);
   if (!AnyLanguageTicked(host)) {
@@ -486,26 +542,25 @@ void TMainF::BitBtnGoClick() {
     return;
   }
   readyForTheNextScan();
+  ListViewNew->scrollToTop();  // a new table starts at its first row
   if (result == ScanResult::Completed) BitBtnExp->setEnabled(true);
 }
 
 // --- Table ------------------------------------------------------------------
 
-void TMainF::ListViewNewColumnClick(int column) {
-  if (scanning_) return;  // the parser is still appending
-  model_->sortByColumn(column);
-}
+void TMainF::ListViewNewColumnClick(int column) { model_->sortByColumn(column); }
 
 void TMainF::N1Click() {
-  if (scanning_ || selectedRow() < 0) return;
+  if (selectedRow() < 0) return;
   model_->appendHandRow();
 }
 
 void TMainF::N2Click() {
-  if (scanning_) return;
   const int row = selectedRow();
   if (row < 0) return;
   model_->removeRowAt(row);
+  // No neighbour inherits the choice: a second "Удалить" needs a new one.
+  ListViewNew->selectionModel()->clear();
   BitBtnSave->setEnabled(true);
 }
 
@@ -517,19 +572,12 @@ void TMainF::sComboBoxColorChange() {
 }
 
 void TMainF::BitBtnSaveClick() {
-  if (scanning_) return;
   if (SaveTableAction(GroupBoxTabl->title(), *model_, QDate::currentDate())) BitBtnSave->setEnabled(false);
 }
 
-void TMainF::BitBtnOpenClick() {
-  if (scanning_) return;
-  CompareAction(GroupBoxTabl->title(), *model_, previousTable_);
-}
+void TMainF::BitBtnOpenClick() { CompareAction(GroupBoxTabl->title(), *model_, previousTable_); }
 
-void TMainF::BitBtnExpClick() {
-  if (scanning_) return;
-  ExportAction(*model_);
-}
+void TMainF::BitBtnExpClick() { ExportAction(*model_); }
 
 // --- Stored view ------------------------------------------------------------
 
@@ -542,8 +590,8 @@ PackageFilter TMainF::packageFilter() const {
 }
 
 void TMainF::loadStoredView() {
-  if (scanning_) return;
   StoredViewAction(CmbBoxURL->currentText(), packageFilter(), *model_);
+  ListViewNew->scrollToTop();
 }
 
 void TMainF::CmbBoxURLChange() { loadStoredView(); }

@@ -129,6 +129,9 @@ class TMainF : public QWidget {
   QRect currentOuterBounds() const;
   void placeOnScreen(const QMargins& frame);
   void settleFrame();
+  void giveControlsTheWindowFont();
+  void setUpSatelliteList();
+  bool runAfterScan(const std::function<void()>& handler);  // false: refused, a scan runs
   void loadStoredView();
   PackageFilter packageFilter() const;
   QRect outerBoundsForSaving() const;

@@ -21,7 +21,8 @@ QString BuiltInSkin() {
     QCheckBox[skinSection="CHECKBOX"]::indicator:disabled { background: #e4e4e4; border-color: #b5b5b5; }
     QFrame[skinSection="CHECKBOX"] { background-color: #acdde9; }
     QLineEdit[skinSection="EDIT"] { border: 1px solid #7f9db9; color: black; }
-    QComboBox[skinSection="COMBOBOX"] { border: 1px solid #7f9db9; background: white; color: black; padding-left: 2px; }
+    QComboBox[skinSection="COMBOBOX"] {
+      border: 1px solid #7f9db9; background: white; color: black; padding-left: 2px; combobox-popup: 0; }
     QPushButton[skinSection="BUTTON"] {
       border: 1px solid #5d7fa8; border-radius: 3px; color: black;
       background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fdfdfd, stop:1 #d6e2ef); }
