@@ -21,6 +21,11 @@ bool IsWritableFolder(const QString& dir) {
   return info.isDir() && info.isWritable();
 }
 
+bool IsOwnProgramFolder(const QString& dir, const QString& installedBinDir) {
+  return IsWritableFolder(dir) &&
+         QFileInfo(dir).canonicalFilePath() != QFileInfo(installedBinDir).canonicalFilePath();
+}
+
 QString UserDataDir() {
   // A relative XDG_DATA_HOME is invalid and ignored, as the XDG rules say
   // (Qt's own lookup would take it relative to the working folder).
@@ -39,7 +44,9 @@ QString FilesDirFor(const QString& exeDir, const QString& dataDir,
 
 QString ExeDir() {
   if (!Override().isEmpty()) return WithSeparator(Override());
-  return FilesDirFor(QCoreApplication::applicationDirPath(), UserDataDir(), IsWritableFolder);
+  return FilesDirFor(QCoreApplication::applicationDirPath(), UserDataDir(), [](const QString& dir) {
+    return IsOwnProgramFolder(dir, QStringLiteral(TEVRIN_INSTALL_BINDIR));
+  });
 }
 
 QString BesideExe(const QString& relativeName) { return ExeDir() + relativeName; }

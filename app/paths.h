@@ -25,6 +25,11 @@ QString UserDataDir();
 // Whether the running user may create files in `dir` (an existing folder).
 bool IsWritableFolder(const QString& dir);
 
+// Whether `dir` may hold the tool's files: writable, and not the folder the
+// package installs the program into, which root could write but every user
+// shares (`sudo tevrin` keeps its files per user too).
+bool IsOwnProgramFolder(const QString& dir, const QString& installedBinDir);
+
 // The rule behind ExeDir, with the writability check handed in: root may write
 // into any folder, so tests decide it themselves. Creates `dataDir` (with its
 // parents) when it chooses it.

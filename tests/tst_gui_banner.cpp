@@ -11,6 +11,8 @@
 #include <QWidget>
 #include <QtTest>
 
+#include <unistd.h>
+
 #include <functional>
 
 using namespace tevrin;
@@ -128,6 +130,18 @@ class TstGuiBanner : public QObject {
     QVERIFY(w.banner.view() != nullptr);
     QCOMPARE(w.banner.view()->parentWidget(), &w.pane);
     QCOMPARE(w.banner.view()->geometry(), QRect(6, 6, 347, 83));
+  }
+
+  void rootGetsNoBannerUnlessTheSandboxIsTurnedOff() {
+    if (geteuid() != 0) QSKIP("only root is refused the web engine");
+    Site site;
+    const QByteArray optOut = qgetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+    Window w;
+    w.banner.navigate(site.url("/next.html"));  // would end the process if the engine started
+    qputenv("QTWEBENGINE_DISABLE_SANDBOX", optOut);
+    QVERIFY(w.banner.view() == nullptr);
+    QVERIFY(w.events.isEmpty());
   }
 
   void bannerLoadsShowsThePaneAndIsRestyled() {

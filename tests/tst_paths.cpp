@@ -56,6 +56,14 @@ class TstPaths : public QObject {
     }
   }
 
+  void theInstalledProgramFolderIsNeverTheFilesFolder() {
+    // Root may write into /usr/bin, yet the packaged program there keeps its files per user.
+    QTemporaryDir bin, copy;
+    QVERIFY(!IsOwnProgramFolder(bin.path(), bin.path()));
+    QVERIFY(!IsOwnProgramFolder(bin.path() + "/.", bin.path()));  // the same folder spelt otherwise
+    QVERIFY(IsOwnProgramFolder(copy.path(), bin.path()));
+  }
+
   void dataFolderFollowsXdgDataHomeOrDefaultsUnderHome() {
     qputenv("XDG_DATA_HOME", tmp_.filePath("xdg").toUtf8());
     QCOMPARE(UserDataDir(), tmp_.filePath("xdg/Tevrin"));

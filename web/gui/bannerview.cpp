@@ -8,6 +8,8 @@
 #include <QLibrary>
 #include <QWidget>
 
+#include <unistd.h>
+
 namespace tevrin {
 namespace {
 
@@ -27,6 +29,14 @@ BannerView::~BannerView() = default;
 bool BannerView::loadEngine() {
   if (engine_) return true;
   if (loadFailed_) return false;
+  // Run as root, the web engine will not start sandboxed and ends the whole
+  // process; without the sandbox it would show a remote page as root. The pane
+  // stays hidden unless the sandbox was turned off on purpose.
+  if (geteuid() == 0 && !qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+    loadFailed_ = true;
+    qWarning("tevrin: no banner for root: its web engine needs its sandbox");
+    return false;
+  }
   static const auto factory = reinterpret_cast<CreateBannerEngine>(ResolveEngineFactory());
   if (!factory) {
     // Without the web engine the pane simply stays hidden: the banner reports nothing.
