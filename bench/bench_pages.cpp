@@ -4,6 +4,7 @@
 // which must end parsed or refused within 30 s and under 1 GiB.
 // bench_pages [CHANNEL_ROWS]   (default 12000)
 #include "app/paths.h"
+#include "bench/scanhosts.h"
 #include "bench/summary.h"
 #include "scan/chartparser.h"
 #include "scan/download.h"
@@ -27,22 +28,10 @@
 #include <cstdio>
 
 using namespace tevrin;
+using bench::PumpingHost;
+using bench::SilentCallback;
 
 namespace {
-
-class PumpingHost final : public ChartParserHost {
- public:
-  bool isTicked(Language language) override { return language == Language::Rus; }
-  QString otherLanguageText() override { return {}; }
-  void processEvents() override { QCoreApplication::processEvents(); }
-};
-
-class SilentCallback final : public IBindStatusCallback {
- public:
-  void OnStartBinding() override {}
-  void OnProgress(qint64) override { QCoreApplication::processEvents(); }
-  void OnStopBinding() override {}
-};
 
 constexpr int kHotBird = 5;  // catalogue entry of position 13
 constexpr double kMiB = 1024.0 * 1024.0;

@@ -3,6 +3,7 @@
 // progress window's one-second pause), against gumbo_parse alone on the same
 // bytes.
 #include "app/paths.h"
+#include "bench/scanhosts.h"
 #include "bench/summary.h"
 #include "scan/chartparser.h"
 #include "scan/download.h"
@@ -23,22 +24,10 @@
 #include <cstdio>
 
 using namespace tevrin;
+using bench::PumpingHost;
+using bench::SilentCallback;
 
 namespace {
-class PumpingHost final : public ChartParserHost {
- public:
-  bool isTicked(Language language) override { return language == Language::Rus; }
-  QString otherLanguageText() override { return {}; }
-  void processEvents() override { QCoreApplication::processEvents(); }
-};
-
-class SilentCallback final : public IBindStatusCallback {
- public:
-  void OnStartBinding() override {}
-  void OnProgress(qint64) override { QCoreApplication::processEvents(); }
-  void OnStopBinding() override {}
-};
-
 constexpr int kRounds = 5;
 constexpr int kHotBird = 5;  // catalogue entry of position 13
 }  // namespace

@@ -3,6 +3,7 @@
 // resident memory after the first few scans against that after all of them
 // shows whether anything grows from scan to scan.
 #include "app/paths.h"
+#include "bench/scanhosts.h"
 #include "bench/summary.h"
 #include "scan/chartparser.h"
 #include "scan/download.h"
@@ -22,22 +23,10 @@
 #include <cstdlib>
 
 using namespace tevrin;
+using bench::PumpingHost;
+using bench::SilentCallback;
 
 namespace {
-class PumpingHost final : public ChartParserHost {
- public:
-  bool isTicked(Language language) override { return language == Language::Rus; }
-  QString otherLanguageText() override { return {}; }
-  void processEvents() override { QCoreApplication::processEvents(); }
-};
-
-class SilentCallback final : public IBindStatusCallback {
- public:
-  void OnStartBinding() override {}
-  void OnProgress(qint64) override { QCoreApplication::processEvents(); }
-  void OnStopBinding() override {}
-};
-
 // VmRSS of this process in KiB.
 long ResidentKiB() {
   QFile status(QStringLiteral("/proc/self/status"));
