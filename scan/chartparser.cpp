@@ -17,8 +17,6 @@ namespace {
 constexpr qint64 kDefaultMaxPageTextBytes = qint64(64) * 1024 * 1024;
 qint64 gMaxPageTextBytes = kDefaultMaxPageTextBytes;
 
-const QString kDocumentError = QStringLiteral("Ошибка создания IHTMLDocument2");
-
 // A transponder row has five cells; a channel row has eleven or more.
 constexpr int kTransponderCells = 5;
 constexpr int kChannelCells = 11;
@@ -102,7 +100,7 @@ bool IsWantedLanguage(const QString& audio, ChartParserHost& host) {
 
 bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartParserHost& host) {
   if (OverSizeLimit(pageText)) {
-    Messages().plain(kDocumentError);
+    Messages().plain(kDocumentErrorText);
     return false;
   }
   // The tree is built on a thread of its own while the window keeps answering;
@@ -115,7 +113,7 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
   host.showBusy(false);
   if (build == TreeBuild::Cancelled) return false;  // the tool is closing: no message
   if (build == TreeBuild::Refused) {
-    Messages().plain(kDocumentError);
+    Messages().plain(kDocumentErrorText);
     return false;
   }
 
@@ -151,7 +149,7 @@ bool ParseChartPage(const QString& pageText, ChannelTableModel& table, ChartPars
     // Cells of nested tables hold each other's text: a hostile page can make
     // every row cost as much as the whole page.
     if (walking.elapsed() >= walkMillis) {
-      Messages().plain(kDocumentError);
+      Messages().plain(kDocumentErrorText);
       return false;
     }
   }

@@ -30,6 +30,8 @@ QString CleanCellText(const QString& text);
 // code. Exact and case-sensitive; the host is asked afresh for every window.
 bool IsWantedLanguage(const QString& audio, ChartParserHost& host);
 
+inline const QString kDocumentErrorText = QStringLiteral("Ошибка создания IHTMLDocument2");
+
 // Appends the accepted channels of a chart page to the end of the table (the
 // caller has emptied it and opened its bulk bracket). Returns false when no
 // document can be made of the page (it is over the size limit, its tree over

@@ -2,6 +2,7 @@
 
 #include "app/errors.h"
 #include "scan/catalogue.h"
+#include "scan/chartparser.h"
 #include "table/channeltable.h"
 #include "table/csvexport.h"
 
@@ -12,9 +13,6 @@
 
 namespace tevrin {
 namespace {
-// The parser has already shown this as its message; the outcome repeats it.
-const QString kDocumentFailedText = QStringLiteral("Ошибка создания IHTMLDocument2");
-
 QString AlreadyExistsText(const QString& path) {
   return QStringLiteral("файл уже существует: ") + QDir::toNativeSeparators(path);
 }
@@ -72,7 +70,7 @@ SatelliteOutcome FinishSatelliteScan(int index, ScanResult scan, ChannelTableMod
     case ScanResult::Completed: break;
     case ScanResult::DownloadFailed: return FailedOutcome(index, kDownloadErrorText);
     case ScanResult::DocumentFailed: {
-      SatelliteOutcome failed = FailedOutcome(index, kDocumentFailedText);
+      SatelliteOutcome failed = FailedOutcome(index, kDocumentErrorText);  // the parser has shown it already
       failed.errorShown = true;
       return failed;
     }
