@@ -4,7 +4,7 @@
 // which must end parsed or refused within 30 s and under 1 GiB.
 // bench_pages [CHANNEL_ROWS]   (default 12000)
 #include "app/paths.h"
-#include "bench/scanhosts.h"
+#include "bench/scansupport.h"
 #include "bench/summary.h"
 #include "scan/chartparser.h"
 #include "scan/download.h"
@@ -28,12 +28,10 @@
 #include <cstdio>
 
 using namespace tevrin;
-using bench::PumpingHost;
-using bench::SilentCallback;
+using namespace tevrin::bench;
 
 namespace {
 
-constexpr int kHotBird = 5;  // catalogue entry of position 13
 constexpr double kMiB = 1024.0 * 1024.0;
 
 // In the child: one scan, then "RESULT outcome rows milliseconds peak-KiB".
@@ -64,24 +62,18 @@ struct Measured {
 
 // Serves `page` as the chart of position 13 and scans it in a child process.
 Measured ScanInChild(const QByteArray& page) {
-  QTemporaryDir site, home;
-  QDir(site.path()).mkpath(QStringLiteral("charts"));
-  QFile chart(site.filePath(QStringLiteral("charts/13.html")));
-  if (!chart.open(QIODevice::WriteOnly) || chart.write(page) != page.size()) return {};
-  chart.close();
-  ChartServer server(site.path());
-  server.setLogging(false);
-  if (!server.listen()) return {};
+  const HotBirdChartSite site(page);
+  if (!site.listening()) return {};
 
   QProcess child;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("TEVRIN_CHART_URL"), server.baseUrl());
+  env.insert(QStringLiteral("TEVRIN_CHART_URL"), site.baseUrl());
   child.setProcessEnvironment(env);
   child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   QEventLoop loop;  // the server answers from this loop while the child scans
   QObject::connect(&child, &QProcess::finished, &loop, &QEventLoop::quit);
   QTimer::singleShot(120000, &loop, [&child] { child.kill(); });
-  child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scan"), home.path()});
+  child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--scan"), site.home()});
   loop.exec();
 
   Measured m;

@@ -3,7 +3,7 @@
 // progress window's one-second pause), against gumbo_parse alone on the same
 // bytes.
 #include "app/paths.h"
-#include "bench/scanhosts.h"
+#include "bench/scansupport.h"
 #include "bench/summary.h"
 #include "scan/chartparser.h"
 #include "scan/download.h"
@@ -24,28 +24,20 @@
 #include <cstdio>
 
 using namespace tevrin;
-using bench::PumpingHost;
-using bench::SilentCallback;
+using namespace tevrin::bench;
 
 namespace {
 constexpr int kRounds = 5;
-constexpr int kHotBird = 5;  // catalogue entry of position 13
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int channels = argc > 1 ? std::max(1, atoi(argv[1])) : 12000;
-  QTemporaryDir site, home;
   const QByteArray page = gencharts::LargeChartPage(channels);
-  QDir(site.path()).mkpath(QStringLiteral("charts"));
-  QFile chart(site.filePath(QStringLiteral("charts/13.html")));
-  if (!chart.open(QIODevice::WriteOnly) || chart.write(page) != page.size()) return 1;
-  chart.close();
-  ChartServer server(site.path());
-  server.setLogging(false);
-  if (!server.listen()) return 1;
-  qputenv("TEVRIN_CHART_URL", server.baseUrl().toUtf8());
-  SetExeDirOverride(home.path());
+  const HotBirdChartSite site(page);
+  if (!site.listening()) return 1;
+  qputenv("TEVRIN_CHART_URL", site.baseUrl().toUtf8());
+  SetExeDirOverride(site.home());
 
   double scanBest = 1e18, gumboBest = 1e18;
   int rows = 0;

@@ -3,7 +3,7 @@
 // resident memory after the first few scans against that after all of them
 // shows whether anything grows from scan to scan.
 #include "app/paths.h"
-#include "bench/scanhosts.h"
+#include "bench/scansupport.h"
 #include "bench/summary.h"
 #include "scan/chartparser.h"
 #include "scan/download.h"
@@ -23,8 +23,7 @@
 #include <cstdlib>
 
 using namespace tevrin;
-using bench::PumpingHost;
-using bench::SilentCallback;
+using namespace tevrin::bench;
 
 namespace {
 // VmRSS of this process in KiB.
@@ -36,7 +35,6 @@ long ResidentKiB() {
   return 0;
 }
 
-constexpr int kHotBird = 5;     // catalogue entry of position 13
 constexpr int kWarmScans = 10;  // caches, fonts and allocator pools settle by then
 }  // namespace
 
@@ -44,17 +42,11 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int scans = argc > 1 ? std::max(kWarmScans + 1, atoi(argv[1])) : 200;
   const int channels = argc > 2 ? std::max(1, atoi(argv[2])) : 12000;
-  QTemporaryDir site, home;
   const QByteArray page = gencharts::LargeChartPage(channels);
-  QDir(site.path()).mkpath(QStringLiteral("charts"));
-  QFile chart(site.filePath(QStringLiteral("charts/13.html")));
-  if (!chart.open(QIODevice::WriteOnly) || chart.write(page) != page.size()) return 1;
-  chart.close();
-  ChartServer server(site.path());
-  server.setLogging(false);
-  if (!server.listen()) return 1;
-  qputenv("TEVRIN_CHART_URL", server.baseUrl().toUtf8());
-  SetExeDirOverride(home.path());
+  const HotBirdChartSite site(page);
+  if (!site.listening()) return 1;
+  qputenv("TEVRIN_CHART_URL", site.baseUrl().toUtf8());
+  SetExeDirOverride(site.home());
 
   // One table for the whole run, as the window keeps one.
   ChannelTableModel table;
