@@ -85,16 +85,8 @@ SatelliteOutcome FinishSatelliteScan(int index, ScanResult scan, ChannelTableMod
     if (!options.exportPath.isEmpty()) ExportTable(table.rows(), options.exportPath);
     if (options.compare) {
       std::vector<SavedRecord> previous;
-      if (const std::optional<ComparisonResult> result = CompareWithSaved(satellite, table, previous)) {
-        outcome.compared = true;
-        outcome.comparedDate = result->date;
-        for (const ChannelRow& row : table.rows()) {
-          if (row.mark == kMarkNew) ++outcome.newRows;
-          if (row.mark == kMarkGone) ++outcome.goneRows;
-        }
-      } else {
-        outcome.status = FlowStatus::NoPreviousTable;
-      }
+      outcome.comparison = CompareWithSaved(satellite, table, previous);
+      if (!outcome.comparison) outcome.status = FlowStatus::NoPreviousTable;
     }
     if (options.save) {
       // Gone rows appended by the comparison are left out by the writer.

@@ -52,17 +52,16 @@ struct SatelliteOutcome {
   bool errorShown = false;  // the error was already given as a message (the parser's own)
   bool scanned = false;     // the page was parsed, so rowsKept counts
   int rowsKept = 0;
-  bool compared = false;  // new and gone are counted only then
-  int newRows = 0;
-  int goneRows = 0;
-  QString comparedDate;        // the save date the comparison found
-  QString savedPath;           // set when the saved table was written
-  bool tableWasEmpty = false;  // a save was asked for but nothing was kept
+  std::optional<ComparisonResult> comparison;  // set when a saved table was compared with
+  QString savedPath;                           // set when the saved table was written
+  bool tableWasEmpty = false;                  // a save was asked for but nothing was kept
 
   QString satellite() const;
   int position() const;
   // New or gone rows; a satellite without an earlier table counts as changed.
-  bool changed() const { return status == FlowStatus::NoPreviousTable || newRows + goneRows > 0; }
+  bool changed() const {
+    return status == FlowStatus::NoPreviousTable || (comparison && comparison->changes > 0);
+  }
   // "ok", "нет более ранних записей" or the error text.
   QString resultText() const;
 };

@@ -29,7 +29,7 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
     if (!previousKeys.contains(key)) {
       current.setMark(i, kMarkNew);
       current.appendSubItem(i, kNoteNew);
-      ++result.changes;
+      ++result.newRows;
     }
   }
 
@@ -49,8 +49,9 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
                      r.coding,
                      kNoteGone};
     current.appendRow(std::move(gone));
-    ++result.changes;
+    ++result.goneRows;
   }
+  result.changes = result.newRows + result.goneRows;
   return result;
 }
 

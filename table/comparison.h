@@ -11,8 +11,10 @@ inline const QString kNoteNew = QStringLiteral("Появился");
 inline const QString kNoteGone = QStringLiteral("Ушел");
 
 struct ComparisonResult {
-  int changes = 0;
-  QString date;  // the save date of the last record; empty for an empty saved table
+  int changes = 0;   // newRows + goneRows
+  QString date;      // the save date of the last record; empty for an empty saved table
+  int newRows = 0;   // current rows marked "+"
+  int goneRows = 0;  // saved rows appended marked "-"
 };
 
 // Marks the current rows whose key (transponder text followed by channel name,

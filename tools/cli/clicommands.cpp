@@ -284,7 +284,7 @@ int SingleScan(const Options& o, int index, LanguageHost& host) {
     std::vector<ChannelRow> changed;
     for (const ChannelRow& row : table.rows())
       if (row.mark == kMarkNew || row.mark == kMarkGone) changed.push_back(row);
-    QString summary = ComparisonSummaryText({outcome.newRows + outcome.goneRows, outcome.comparedDate});
+    QString summary = ComparisonSummaryText(*outcome.comparison);
     summary.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     WriteOut(FormatRows(changed, IsTerminal(stdout)) + summary.toUtf8() + '\n');
     status = outcome.changed() ? kExitChanged : kExitSame;
@@ -296,6 +296,10 @@ int SingleScan(const Options& o, int index, LanguageHost& host) {
 }
 
 QString NumberOrDash(bool known, int number) { return known ? QString::number(number) : QStringLiteral("-"); }
+int NewRows(const SatelliteOutcome& outcome) { return outcome.comparison ? outcome.comparison->newRows : 0; }
+int GoneRows(const SatelliteOutcome& outcome) {
+  return outcome.comparison ? outcome.comparison->goneRows : 0;
+}
 
 QJsonValue NumberOrNull(bool known, int number) { return known ? QJsonValue(number) : QJsonValue(); }
 
@@ -306,8 +310,8 @@ QByteArray OutcomeJson(const SatelliteOutcome& outcome) {
   object.insert(QStringLiteral("satellite"), outcome.satellite());
   object.insert(QStringLiteral("position"), outcome.position());
   object.insert(QStringLiteral("rows"), NumberOrNull(outcome.scanned, outcome.rowsKept));
-  object.insert(QStringLiteral("new"), NumberOrNull(outcome.compared, outcome.newRows));
-  object.insert(QStringLiteral("gone"), NumberOrNull(outcome.compared, outcome.goneRows));
+  object.insert(QStringLiteral("new"), NumberOrNull(outcome.comparison.has_value(), NewRows(outcome)));
+  object.insert(QStringLiteral("gone"), NumberOrNull(outcome.comparison.has_value(), GoneRows(outcome)));
   static const char* const kStatus[] = {"ok", "no-previous", "failed"};
   object.insert(QStringLiteral("status"), QString::fromLatin1(kStatus[static_cast<int>(outcome.status)]));
   object.insert(QStringLiteral("result"), outcome.resultText());
@@ -323,8 +327,9 @@ QByteArray SummaryTable(const std::vector<SatelliteOutcome>& outcomes) {
   for (const SatelliteOutcome& outcome : outcomes)
     lines.push_back({outcome.satellite(), QString::number(outcome.position()),
                      NumberOrDash(outcome.scanned, outcome.rowsKept),
-                     NumberOrDash(outcome.compared, outcome.newRows),
-                     NumberOrDash(outcome.compared, outcome.goneRows), Cell(outcome.resultText())});
+                     NumberOrDash(outcome.comparison.has_value(), NewRows(outcome)),
+                     NumberOrDash(outcome.comparison.has_value(), GoneRows(outcome)),
+                     Cell(outcome.resultText())});
   std::vector<qsizetype> widths(captions.size(), 0);
   for (const QStringList& cells : lines)
     for (qsizetype c = 0; c < cells.size(); ++c)
