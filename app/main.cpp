@@ -3,11 +3,14 @@
 #include "app/gui/mainform.h"
 #include "app/gui/messageboxes.h"
 #include "app/savefile.h"
+#include "app/stopsignals.h"
+#include "scan/batchscan.h"
 #include "scan/gui/formloadurl.h"
 #include "web/gui/bannerview.h"
 
 #include <QApplication>
 #include <QFile>
+#include <QSessionManager>
 #include <QTimer>
 #include <cstdio>
 
@@ -43,6 +46,19 @@ void ProbeBannerModule(tevrin::TMainF& window) {
     QCoreApplication::exit(4);
   });
 }
+// A stop signal or the end of the session closes the window as the user
+// would: a running scan is cancelled, the settings are written, the tool ends
+// with status 0. A message box open at that moment is closed first (a
+// question then counts as No), since a window under a modal box takes no
+// close.
+void CloseAsTheUserWould(tevrin::TMainF& window) {
+  for (int boxes = 0; boxes < 16; ++boxes) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == &window) break;
+    modal->close();
+  }
+  window.close();
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,9 +87,18 @@ int main(int argc, char** argv) {
 
   tevrin::InstallHintTiming();  // before any window, so no control is polished twice
 
+  // What a killed run left beside the executable, before this run writes there.
+  tevrin::RemoveStaleLitter();
+
   tevrin::TMainF MainF;  // the first window: closing it ends the tool
   tevrin::TFormLoadURL FormLoadURL(&MainF);
   MainF.setFormLoadURL(&FormLoadURL);
+  const tevrin::StopSignals stops;
+  QObject::connect(&stops, &tevrin::StopSignals::stopRequested, &MainF,
+                   [&MainF] { CloseAsTheUserWould(MainF); });
+  // The session manager's end of session (logout) asks for the data first.
+  QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainF,
+                   [&MainF](QSessionManager&) { CloseAsTheUserWould(MainF); });
   MainF.show();
   if (qEnvironmentVariableIsSet("TEVRIN_PROBE_BANNER"))
     QTimer::singleShot(0, &MainF, [&MainF] { ProbeBannerModule(MainF); });

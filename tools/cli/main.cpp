@@ -1,4 +1,5 @@
 #include "app/savefile.h"
+#include "app/stopsignals.h"
 #include "tools/cli/clicommands.h"
 
 #include <QCoreApplication>
@@ -8,7 +9,13 @@ int main(int argc, char* argv[]) {
   // The download waits in a local event loop, which needs the application.
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("tevrin-cli"));
+  // Ctrl-C, kill, a closed terminal or output pipe: the downloads stop, every
+  // temporary file and the batch folder go, a saved table is either the old
+  // one or the whole new one, and the status is the one a shell expects.
+  const tevrin::StopSignals stops;
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();
-  return tevrin::cli::RunCommandLine(arguments);
+  const int status = tevrin::cli::RunCommandLine(arguments);
+  if (const int signal = tevrin::StopSignals::received()) return tevrin::StopSignals::exitStatusFor(signal);
+  return status;
 }
