@@ -5,6 +5,7 @@
 #include "app/savefile.h"
 #include "app/stopsignals.h"
 #include "scan/batchscan.h"
+#include "scan/download.h"
 #include "scan/gui/formloadurl.h"
 #include "web/gui/bannerview.h"
 
@@ -12,6 +13,8 @@
 #include <QFile>
 #include <QSessionManager>
 #include <QTimer>
+
+#include <unistd.h>
 #include <cstdio>
 
 namespace {
@@ -90,18 +93,26 @@ int main(int argc, char** argv) {
   // What a killed run left beside the executable, before this run writes there.
   tevrin::RemoveStaleLitter();
 
-  tevrin::TMainF MainF;  // the first window: closing it ends the tool
-  tevrin::TFormLoadURL FormLoadURL(&MainF);
-  MainF.setFormLoadURL(&FormLoadURL);
-  const tevrin::StopSignals stops;
-  QObject::connect(&stops, &tevrin::StopSignals::stopRequested, &MainF,
-                   [&MainF] { CloseAsTheUserWould(MainF); });
-  // The session manager's end of session (logout) asks for the data first.
-  QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainF,
-                   [&MainF](QSessionManager&) { CloseAsTheUserWould(MainF); });
-  MainF.show();
-  if (qEnvironmentVariableIsSet("TEVRIN_PROBE_BANNER"))
-    QTimer::singleShot(0, &MainF, [&MainF] { ProbeBannerModule(MainF); });
-  const int status = app.exec();
+  int status = 0;
+  {
+    tevrin::TMainF MainF;  // the first window: closing it ends the tool
+    tevrin::TFormLoadURL FormLoadURL(&MainF);
+    MainF.setFormLoadURL(&FormLoadURL);
+    const tevrin::StopSignals stops;
+    QObject::connect(&stops, &tevrin::StopSignals::stopRequested, &MainF,
+                     [&MainF] { CloseAsTheUserWould(MainF); });
+    // The session manager's end of session (logout) asks for the data first.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainF,
+                     [&MainF](QSessionManager&) { CloseAsTheUserWould(MainF); });
+    MainF.show();
+    if (qEnvironmentVariableIsSet("TEVRIN_PROBE_BANNER"))
+      QTimer::singleShot(0, &MainF, [&MainF] { ProbeBannerModule(MainF); });
+    status = app.exec();
+  }  // the window goes: the settings are written
+  // A proxy look-up that never answered would hold the exit forever.
+  if (tevrin::ProxyLookUpsRunning() > 0) {
+    std::fflush(nullptr);
+    ::_exit(status);
+  }
   return status;
 }

@@ -2,8 +2,8 @@
 
 #include "app/errors.h"
 
-#include <QFile>
 #include <QDir>
+#include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
@@ -199,7 +199,8 @@ bool RemoveIfStale(const QString& path, std::chrono::seconds minimumAge) {
   bool removed = false;
   // A writer alive holds its lock; a killed one's lock went with it.
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      std::chrono::seconds(::time(nullptr) - st.st_mtime) >= minimumAge && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      std::chrono::seconds(::time(nullptr) - st.st_mtime) >= minimumAge &&
+      ::flock(fd, LOCK_EX | LOCK_NB) == 0)
     removed = ::unlink(QFile::encodeName(path).constData()) == 0;
   ::close(fd);
   return removed;

@@ -23,12 +23,12 @@ class ReplacingFile {
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  bool open();          // creates the temporary file; false with errorString() set
+  bool open();  // creates the temporary file; false with errorString() set
   // Buffered (64 KiB): a failed write says why at once or at the flush that
   // commit() makes, always with the system's text.
   QIODevice& device();
-  bool commit();        // writes out, syncs and renames; false with errorString() set
-  void cancel();        // drops the temporary file
+  bool commit();  // writes out, syncs and renames; false with errorString() set
+  void cancel();  // drops the temporary file
   // The system's text of the first failure ("Permission denied", "File too large", ...).
   QString errorString() const { return error_; }
 

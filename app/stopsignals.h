@@ -5,8 +5,8 @@ class QSocketNotifier;
 
 namespace tevrin {
 
-// Turns SIGINT, SIGTERM and SIGHUP into a request handed to the event loop: the handler only records the signal, marks every scan as
-// cancelled (ScanCancel::requestEnd) and writes one byte into a pipe, all of
+// Turns SIGINT, SIGTERM and SIGHUP into a request handed to the event loop: the handler only records the
+// signal, marks every scan as cancelled (ScanCancel::requestEnd) and writes one byte into a pipe, all of
 // which is safe inside a signal handler; a socket notifier on the pipe emits
 // `stopRequested` on the thread that made this object. The program then ends
 // its work the ordinary way: the command line stops its downloads and lets

@@ -92,16 +92,16 @@ void MeasureBaseline(const char* what, int n, const QString& path, int runs,
     ::close(fd);
     ::rename(temp.constData(), target.constData());
   });
-  std::printf("%-28s %7d rows %9.2f ms (made in memory, one write and fsync of %lld bytes)\n", "  baseline", n,
-              baselines[what][n], static_cast<long long>(size));
+  std::printf("%-28s %7d rows %9.2f ms (made in memory, one write and fsync of %lld bytes)\n", "  baseline",
+              n, baselines[what][n], static_cast<long long>(size));
 }
 
 void SummariseAgainstBaseline(const char* what) {
   for (int n : {10000, 100000}) {
     char on[64];
     std::snprintf(on, sizeof on, "%d rows", n);
-    bench::SummaryRow(what, on, figures[what][n], "ms", "the same bytes made in memory, one write + fsync", baselines[what][n],
-                      "<= 1.3");
+    bench::SummaryRow(what, on, figures[what][n], "ms", "the same bytes made in memory, one write + fsync",
+                      baselines[what][n], "<= 1.3");
   }
 }
 
@@ -135,9 +135,9 @@ int main(int argc, char** argv) {
       bytes.reserve(qsizetype(rows.size()) * kRecordSize);
       const QString date = SaveDateText(today);
       for (const ChannelRow& row : rows) {
-        const TChannelRec rec = EncodeRecord({row.subItem(kSubTransponder), row.subItem(kSubName),
-                                              row.subItem(kSubAudio), row.subItem(kSubVideo),
-                                              row.subItem(kSubCoding), date});
+        const TChannelRec rec =
+            EncodeRecord({row.subItem(kSubTransponder), row.subItem(kSubName), row.subItem(kSubAudio),
+                          row.subItem(kSubVideo), row.subItem(kSubCoding), date});
         bytes.append(reinterpret_cast<const char*>(rec.bytes), kRecordSize);
       }
       return bytes;

@@ -12,8 +12,8 @@
 #include <QEventLoop>
 #include <QMutex>
 #include <QMutexLocker>
-#include <QTemporaryDir>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QThreadPool>
 
 #include <fcntl.h>

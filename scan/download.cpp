@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -79,6 +80,8 @@ class AnsweredProxyFactory : public QNetworkProxyFactory {
   QList<QNetworkProxy> answer{QNetworkProxy(QNetworkProxy::NoProxy)};
   QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& /*query*/) override { return answer; }
 };
+
+std::atomic<int> gLookUpsRunning{0};
 
 // One system proxy look-up on a thread of its own. The look-up cannot be interrupted (libproxy may fetch
 // and run a PAC file that never answers), so a transfer that stops waiting leaves it to end by itself;
@@ -175,6 +178,7 @@ class Transfer {
     answer->wake = &proxyWake_;
     answer->onDone = [this] { loop_.quit(); };
     try {
+      gLookUpsRunning.fetch_add(1);
       std::thread([answer, lookup = SystemProxyLookup(), query = QNetworkProxyQuery(url)] {
         QList<QNetworkProxy> proxies;
         try {
@@ -187,8 +191,10 @@ class Transfer {
         answer->done = true;
         // Under the lock: the waiting side cannot stop waiting, and its object go, in between.
         if (answer->wake) QMetaObject::invokeMethod(answer->wake, answer->onDone, Qt::QueuedConnection);
+        gLookUpsRunning.fetch_sub(1);
       }).detach();
     } catch (const std::system_error&) {
+      gLookUpsRunning.fetch_sub(1);
       return false;  // no thread to be had
     }
     proxyAnswer_ = answer;
@@ -198,8 +204,8 @@ class Transfer {
       {
         const std::lock_guard lock(answer->mutex);
         if (answer->done) {
-          proxies_->answer = answer->proxies.isEmpty() ? QList<QNetworkProxy>{QNetworkProxy::NoProxy}
-                                                       : answer->proxies;
+          proxies_->answer =
+              answer->proxies.isEmpty() ? QList<QNetworkProxy>{QNetworkProxy::NoProxy} : answer->proxies;
           break;
         }
       }
@@ -358,11 +364,15 @@ class Transfer {
   bool writeFailed_ = false;
   // Last, so it goes first: a cancelled scan wakes the loop at once, from whichever thread asks, and Run
   // gives up.
-  const ScanCancel::Listener cancelWake_ = ScanCancel::instance().listen(
-      [this] { QMetaObject::invokeMethod(&stall_, [this] { loop_.quit(); }, Qt::QueuedConnection); });
+  const ScanCancel::Listener cancelWake_ = ScanCancel::instance().listen([this] {
+    QMetaObject::invokeMethod(
+        &stall_, [this] { loop_.quit(); }, Qt::QueuedConnection);
+  });
 };
 
 }  // namespace
+
+int ProxyLookUpsRunning() { return gLookUpsRunning.load(); }
 
 bool DownloadToFile(const QString& address, const QString& path, IBindStatusCallback* callback,
                     const DownloadLimits& limits, QString* fileError) {

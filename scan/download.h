@@ -38,6 +38,11 @@ DownloadLimits& DefaultDownloadLimits();  // tests may lower the limits
 using ProxyLookup = std::function<QList<QNetworkProxy>(const QNetworkProxyQuery& query)>;
 ProxyLookup& SystemProxyLookup();
 
+// Look-ups still running, given up on because they did not answer in time. Qt waits for its own look-up
+// thread when the application object goes, so a program that ends while one runs ends with _exit once its
+// own work is done.
+int ProxyLookUpsRunning();
+
 // Fetches an http or https address into `path`. True only when the whole body of a successful (2xx) response
 // was stored there. Runs on the calling thread and waits in a local event loop; safe on any thread with an
 // event dispatcher, several at once. The file is replaced only on success, and replaced as a name: a link

@@ -3,6 +3,7 @@
 #include "scan/innertext.h"
 #include "scan/scancancel.h"
 
+#include <sys/mman.h>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -12,7 +13,6 @@
 #include <cstdlib>
 #include <mutex>
 #include <new>
-#include <sys/mman.h>
 #include <system_error>
 #include <thread>
 

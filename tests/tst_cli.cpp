@@ -81,8 +81,8 @@ class SlowSite : public QObject {
     const QByteArray request = socket->readAll();
     if (!request.startsWith("GET ")) return;
     if (request.contains("position=13 ")) {
-      socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " + QByteArray::number(fast_.size()) +
-                    "\r\n\r\n" + fast_);
+      socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
+                    QByteArray::number(fast_.size()) + "\r\n\r\n" + fast_);
       socket->disconnectFromHost();
       return;
     }
@@ -549,8 +549,7 @@ class TstCli : public QObject {
     QCOMPARE(process.exitCode(), 128 + signal);
     QCOMPARE(process.readAllStandardError(), QByteArray());  // a stop is no error
 
-    QCOMPARE(Tree(base.path()),
-             QStringList({"Base", "Base/" + astra + ".rec", "Base/" + kHotBird + ".rec"}));
+    QCOMPARE(Tree(base.path()), QStringList({"Base", "Base/" + astra + ".rec", "Base/" + kHotBird + ".rec"}));
     QCOMPARE(test::ReadBytes(SavedTablePath(astra)), astraBefore);
     std::vector<SavedRecord> records;
     QVERIFY(ReadSavedTable(SavedTablePath(kHotBird), records));

@@ -350,7 +350,8 @@ class TstDesktop : public QObject {
     const QString id = waitForSettledWindow(tool, nullptr);
     QVERIFY(!id.isEmpty());
     x("xdotool", {"windowsize", id, "900", "500"});
-    QVERIFY(tevrin::test::WaitInEventLoop([&] { return geometryOf(id).client.size() == QSize(900, 500); }, 10000));
+    QVERIFY(tevrin::test::WaitInEventLoop([&] { return geometryOf(id).client.size() == QSize(900, 500); },
+                                          10000));
     const int outerWidth = geometryOf(id).outer().width();
     x("xdotool", {"mousemove", "--window", id, "80", "51", "click", "5"});
     x("xdotool", {"mousemove", "--window", id, "88", "474", "click", "1"});

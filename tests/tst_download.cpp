@@ -6,11 +6,11 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QMutex>
 #include <QMutexLocker>
 #include <QNetworkProxyQuery>
 #include <QSemaphore>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QtTest>

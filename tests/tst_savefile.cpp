@@ -36,7 +36,8 @@ const std::vector<ChannelRow> kRows = {test::ScanRow(1, "11804 V.DVB-S2", "Пе�
 std::vector<ChannelRow> ManyRows(int n) {
   std::vector<ChannelRow> rows;
   rows.reserve(size_t(n));
-  for (int i = 0; i < n; ++i) rows.push_back(test::ScanRow(i + 1, "1.2.3.4.5.6.7.8.9", "Канал " + QString::number(i)));
+  for (int i = 0; i < n; ++i)
+    rows.push_back(test::ScanRow(i + 1, "1.2.3.4.5.6.7.8.9", "Канал " + QString::number(i)));
   return rows;
 }
 
@@ -101,7 +102,8 @@ class TstSaveFile : public QObject {
     QTest::newRow("saved table") << "Base/S.rec" << Writer([](const QString& p) {
       WriteSavedTable(p, ManyRows(400), QDate(2024, 1, 1));
     });
-    QTest::newRow("export") << "exsport.csv" << Writer([](const QString& p) { ExportTable(ManyRows(4000), p); });
+    QTest::newRow("export") << "exsport.csv"
+                            << Writer([](const QString& p) { ExportTable(ManyRows(4000), p); });
   }
   void aFullDiskKeepsTheOldFileAndSaysWhy() {
     QFETCH(QString, name);

@@ -2,7 +2,12 @@
 #include "app/stopsignals.h"
 #include "tools/cli/clicommands.h"
 
+#include "scan/download.h"
+
 #include <QCoreApplication>
+
+#include <unistd.h>
+#include <cstdio>
 
 int main(int argc, char* argv[]) {
   tevrin::IgnoreFileSizeSignal();
@@ -15,7 +20,12 @@ int main(int argc, char* argv[]) {
   const tevrin::StopSignals stops;
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();
-  const int status = tevrin::cli::RunCommandLine(arguments);
-  if (const int signal = tevrin::StopSignals::received()) return tevrin::StopSignals::exitStatusFor(signal);
+  int status = tevrin::cli::RunCommandLine(arguments);
+  if (const int signal = tevrin::StopSignals::received()) status = tevrin::StopSignals::exitStatusFor(signal);
+  // A proxy look-up that never answered would hold the exit forever.
+  if (tevrin::ProxyLookUpsRunning() > 0) {
+    std::fflush(nullptr);
+    ::_exit(status);
+  }
   return status;
 }
