@@ -4,6 +4,9 @@
 #include "scan/scancancel.h"
 
 #include <sys/mman.h>
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -29,16 +32,18 @@ std::function<void()> gStartHook;
 constexpr auto kPumpInterval = std::chrono::milliseconds(10);
 constexpr auto kWaitMargin = std::chrono::milliseconds(2000);
 
-// Chunks of trees gone, a few kept for the next tree: memory that a thread of
-// its own got fresh from the system is faulted in page by page. Chunks come
-// straight from the system and go straight back to it, so what a large page
-// took is returned when its tree goes (the general heap would keep it, or
-// scatter it). Never destroyed, so that a build still running at exit can
-// use it.
+// Chunks of trees gone, kept for the next tree: memory that a thread of its
+// own gets fresh from the system is faulted in page by page, which costs a
+// large page's scan a good part of its time. Chunks come straight from the
+// system and go straight back to it (the general heap would keep them, or
+// scatter them): a while after the last tree went, all but a few are
+// returned, so an idle tool does not hold the largest page's tree. Never
+// destroyed, so that a build still running at exit can use it.
 class ChunkPool {
  public:
   static constexpr size_t kChunkBytes = size_t(1) << 20;
-  static constexpr size_t kKeep = 8;  // chunks kept between two trees: 8 MiB
+  static constexpr size_t kKeep = 8;     // chunks kept for good: 8 MiB
+  static constexpr int kIdleMs = 10000;  // the rest go after this long without a tree
 
   static ChunkPool& instance() {
     static auto* pool = new ChunkPool;  // NOLINT: deliberately never freed
@@ -47,6 +52,7 @@ class ChunkPool {
   void* take() {
     {
       const std::lock_guard lock(mutex_);
+      lastUse_ = Clock::now();
       if (!chunks_.empty()) {
         void* chunk = chunks_.back();
         chunks_.pop_back();
@@ -57,14 +63,27 @@ class ChunkPool {
     return chunk == MAP_FAILED ? nullptr : chunk;
   }
   void give(void* chunk) {
+    bool schedule = false;
     {
       const std::lock_guard lock(mutex_);
-      if (chunks_.size() < kKeep) {
-        chunks_.push_back(chunk);
-        return;
+      lastUse_ = Clock::now();
+      chunks_.push_back(chunk);
+      schedule = chunks_.size() > kKeep && !trimPending_;
+      trimPending_ = trimPending_ || schedule;
+    }
+    if (schedule) scheduleTrim();
+  }
+  // Returns the chunks beyond kKeep to the system, at once.
+  void trim() {
+    std::vector<void*> surplus;
+    {
+      const std::lock_guard lock(mutex_);
+      while (chunks_.size() > kKeep) {
+        surplus.push_back(chunks_.back());
+        chunks_.pop_back();
       }
     }
-    ::munmap(chunk, kChunkBytes);
+    for (void* chunk : surplus) ::munmap(chunk, kChunkBytes);
   }
   size_t kept() {
     const std::lock_guard lock(mutex_);
@@ -72,9 +91,38 @@ class ChunkPool {
   }
 
  private:
-  ChunkPool() { chunks_.reserve(kKeep); }
+  ChunkPool() = default;
+  // On the application's thread: its event loop runs the timer. Without an
+  // application the surplus goes at once.
+  void scheduleTrim() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+      trimPending_ = false;
+      trim();
+      return;
+    }
+    QMetaObject::invokeMethod(
+        app, [this, app] { QTimer::singleShot(kIdleMs, app, [this] { trimWhenIdle(); }); },
+        Qt::QueuedConnection);
+  }
+  void trimWhenIdle() {
+    bool busy = false;
+    {
+      const std::lock_guard lock(mutex_);
+      busy = Clock::now() - lastUse_ < std::chrono::milliseconds(kIdleMs);
+      if (!busy) trimPending_ = false;
+    }
+    if (busy) {  // a tree was built meanwhile: look again later
+      QTimer::singleShot(kIdleMs, QCoreApplication::instance(), [this] { trimWhenIdle(); });
+      return;
+    }
+    trim();
+  }
+
   std::mutex mutex_;
   std::vector<void*> chunks_;
+  Clock::time_point lastUse_;
+  bool trimPending_ = false;  // a trim is scheduled
 };
 
 // Builds given up on that still run. At most one may: each may hold its

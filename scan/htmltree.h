@@ -30,7 +30,8 @@ void SetTreeBuildStartHook(std::function<void()> hook);
 enum class TreeBuild { Built, Refused, Cancelled };
 
 // Builds given up on that still run (0 or 1), and the 1 MiB chunks of tree
-// memory kept for the next tree (at most 8); for the tests.
+// memory kept for the next tree (all of the last tree's while scans follow
+// each other, 8 once none was built for 10 s); for the tests.
 int GivenUpBuildsRunning();
 size_t TreeChunksKept();
 
