@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
   const long idleKiB = ResidentKiB();
   std::printf("resident 11 s after the last scan: %8.1f MB\n", idleKiB / 1024.0);
   std::snprintf(on, sizeof on, "%.1f MB page, 11 s after scan %d", page.size() / 1e6, scans);
-  bench::SummaryRow("resident memory when idle", on, idleKiB / 1024.0, "MB", "resident right after the last scan",
-                    endKiB / 1024.0, "< 1 (the tree given back)");
+  bench::SummaryRow("resident memory when idle", on, idleKiB / 1024.0, "MB",
+                    "resident right after the last scan", endKiB / 1024.0, "< 1 (the tree given back)");
   return 0;
 }
