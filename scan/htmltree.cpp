@@ -67,10 +67,16 @@ class ChunkPool {
     {
       const std::lock_guard lock(mutex_);
       lastUse_ = Clock::now();
-      chunks_.push_back(chunk);
+      // Room for two whole trees was made at the start: a tree's arena goes
+      // in a destructor, which must not allocate (or throw).
+      if (chunks_.size() < chunks_.capacity()) {
+        chunks_.push_back(chunk);
+        chunk = nullptr;
+      }
       schedule = chunks_.size() > kKeep && !trimPending_;
       trimPending_ = trimPending_ || schedule;
     }
+    if (chunk) ::munmap(chunk, kChunkBytes);
     if (schedule) scheduleTrim();
   }
   // Returns the chunks beyond kKeep to the system, at once.
@@ -91,13 +97,18 @@ class ChunkPool {
   }
 
  private:
-  ChunkPool() = default;
+  ChunkPool() { chunks_.reserve(kMaxKept); }
+  // Two trees' budgets of chunks: the one being built and one given up on.
+  static constexpr size_t kMaxKept = 2 * 512;
   // On the application's thread: its event loop runs the timer. Without an
   // application the surplus goes at once.
   void scheduleTrim() {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app) {
-      trimPending_ = false;
+      {
+        const std::lock_guard lock(mutex_);
+        trimPending_ = false;
+      }
       trim();
       return;
     }
