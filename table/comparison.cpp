@@ -51,17 +51,26 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
     current.appendRow(std::move(gone));
     ++result.goneRows;
   }
-  result.changes = result.newRows + result.goneRows;
   return result;
+}
+
+std::optional<ComparisonResult> CompareWithSaved(const QString& satellite, ChannelTableModel& table,
+                                                 std::vector<SavedRecord>& previous) {
+  std::vector<SavedRecord> records;
+  if (!ReadSavedTable(SavedTablePath(satellite), records)) return std::nullopt;
+  // Only a table read to its end replaces the previous one; a read failure
+  // has thrown before any current row is touched.
+  previous = std::move(records);
+  return CompareWithPrevious(table, previous);
 }
 
 QString ComparisonSummaryText(const ComparisonResult& result) {
   const QString dateLine = QStringLiteral("(сравнивался с датой: ") + result.date + QStringLiteral("г.)");
-  if (result.changes == 0)
+  if (result.changes() == 0)
     return QStringLiteral("Сравнение завершено.\r") + dateLine +
            QStringLiteral("\r\rИзменений не обнаружено.");
   return QStringLiteral("Сравнение завершено\r") + dateLine + QStringLiteral("\r\rНайдено ") +
-         QString::number(result.changes) + QStringLiteral(" новых записей.");
+         QString::number(result.changes()) + QStringLiteral(" новых записей.");
 }
 
 }  // namespace tevrin

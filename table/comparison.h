@@ -3,6 +3,7 @@
 #include "table/records.h"
 
 #include <QString>
+#include <optional>
 #include <vector>
 
 namespace tevrin {
@@ -11,10 +12,10 @@ inline const QString kNoteNew = QStringLiteral("Появился");
 inline const QString kNoteGone = QStringLiteral("Ушел");
 
 struct ComparisonResult {
-  int changes = 0;   // newRows + goneRows
   QString date;      // the save date of the last record; empty for an empty saved table
   int newRows = 0;   // current rows marked "+"
   int goneRows = 0;  // saved rows appended marked "-"
+  int changes() const { return newRows + goneRows; }
 };
 
 // Marks the current rows whose key (transponder text followed by channel name,
@@ -22,6 +23,12 @@ struct ComparisonResult {
 // last sub-item; appends each saved row whose key no current row has, the rows
 // appended so far included, marked "-" with its own row number and "Ушел".
 ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vector<SavedRecord>& previous);
+
+// Compares `table` with the saved table of `satellite`, which is read into
+// `previous` (replaced only when the whole file was read). Nothing when the
+// satellite has no saved table; a read failure throws before a row is touched.
+std::optional<ComparisonResult> CompareWithSaved(const QString& satellite, ChannelTableModel& table,
+                                                 std::vector<SavedRecord>& previous);
 
 QString ComparisonSummaryText(const ComparisonResult& result);
 

@@ -104,6 +104,16 @@ void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, c
   });
 }
 
+SaveResult SaveSatelliteTable(const QString& satellite, const ChannelTableModel& table, const QDate& today,
+                              const std::function<bool(const QDate& modified)>& mayReplace) {
+  if (table.count() == 0) return SaveResult::EmptyTable;
+  const QString path = SavedTablePath(satellite);
+  const QFileInfo existing(path);
+  if (existing.exists() && !mayReplace(existing.lastModified().date())) return SaveResult::Kept;
+  WriteSavedTable(path, table.rows(), today);
+  return SaveResult::Saved;
+}
+
 QString ShortDateText(const QDate& date, const QLocale& locale) {
   // The C (and POSIX) locale's short format is "9 Dec 2026", no user's choice.
   if (locale.language() == QLocale::C) return date.toString(QStringLiteral("dd.MM.yyyy"));

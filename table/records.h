@@ -60,6 +60,14 @@ bool ReadSavedTable(const QString& path, std::vector<SavedRecord>& records);
 // TevrinError carries the system's text. Creates the directory with parents.
 void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, const QDate& today);
 
+enum class SaveResult { Saved, EmptyTable, Kept };
+
+// Writes the table into the saved table of `satellite`. An empty table writes
+// nothing; an existing file is replaced only when `mayReplace` (given its
+// modification date) says so. Write failures throw TevrinError.
+SaveResult SaveSatelliteTable(const QString& satellite, const ChannelTableModel& table, const QDate& today,
+                              const std::function<bool(const QDate& modified)>& mayReplace);
+
 // The three-line question before a save replaces an existing file.
 // A date in the locale's short format; "dd.MM.yyyy" for the C and POSIX locale.
 QString ShortDateText(const QDate& date, const QLocale& locale);

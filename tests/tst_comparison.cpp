@@ -44,7 +44,7 @@ void TestComparison::unchangedAndRenamedChannels() {
   Fill(table, {ScanRow(1, "11766 L", "Первый"), ScanRow(2, "11766 L", "Россия 1 HD")});
   const std::vector<SavedRecord> previous = {Saved("11766 L", "Первый"), Saved("11766 L", "Россия 1")};
   const ComparisonResult result = CompareWithPrevious(table, previous);
-  QCOMPARE(result.changes, 2);
+  QCOMPARE(result.changes(), 2);
   QCOMPARE(Marks(table), (QStringList{"", "+", "-"}));
   QCOMPARE(table.row(0).subItems.size(), 6);  // unmarked row gets no note
   QCOMPARE(table.row(1).subItems.size(), 7);
@@ -61,7 +61,7 @@ void TestComparison::keyIsTheExactJoinOfTransponderAndName() {
   const ComparisonResult result = CompareWithPrevious(table, previous);
   // AB+C matches A+BC; a difference of case or a trailing blank does not match.
   QCOMPARE(Marks(table), (QStringList{"", "+", "+", "-", "-"}));
-  QCOMPARE(result.changes, 4);
+  QCOMPARE(result.changes(), 4);
   QCOMPARE(table.row(3).subItem(1), QStringLiteral("ntv"));
   QCOMPARE(table.row(4).subItem(2), QStringLiteral("Имя"));
 }
@@ -75,7 +75,7 @@ void TestComparison::goneRowsCarryTheSavedTextsAndTheirOwnNumber() {
       {"T2", "second gone", "ukr", "MPEG-2", "идет открыто", "03.02.2024"},
       Saved("T1", "kept2", "04.02.2024")};
   const ComparisonResult result = CompareWithPrevious(table, previous);
-  QCOMPARE(result.changes, 2);
+  QCOMPARE(result.changes(), 2);
   QCOMPARE(result.date, QStringLiteral("04.02.2024"));  // the last record's date
   QCOMPARE(table.count(), 4);
   const ChannelRow& gone = table.row(3);
@@ -89,13 +89,13 @@ void TestComparison::goneRowsCarryTheSavedTextsAndTheirOwnNumber() {
 void TestComparison::emptyTables() {
   ChannelTableModel table;
   ComparisonResult result = CompareWithPrevious(table, {Saved("A", "1"), Saved("B", "2"), Saved("C", "3")});
-  QCOMPARE(result.changes, 3);
+  QCOMPARE(result.changes(), 3);
   QCOMPARE(Marks(table), (QStringList{"-", "-", "-"}));
   QCOMPARE(table.row(2).subItems.first(), QStringLiteral("3"));
 
   Fill(table, {ScanRow(1, "A", "1"), ScanRow(2, "B", "2")});
   result = CompareWithPrevious(table, {});
-  QCOMPARE(result.changes, 2);
+  QCOMPARE(result.changes(), 2);
   QCOMPARE(result.date, QString());
   QCOMPARE(Marks(table), (QStringList{"+", "+"}));
 }
@@ -107,7 +107,7 @@ void TestComparison::duplicateKeys() {
       CompareWithPrevious(table, {Saved("K", "kept"), Saved("G", "gone"), Saved("G", "gone")});
   // Both current duplicates count; the saved duplicate gives one gone row.
   QCOMPARE(Marks(table), (QStringList{"+", "+", "", "-"}));
-  QCOMPARE(result.changes, 3);
+  QCOMPARE(result.changes(), 3);
 }
 
 void TestComparison::comparingTwiceAndAfterSavingGoneRows() {
@@ -115,11 +115,11 @@ void TestComparison::comparingTwiceAndAfterSavingGoneRows() {
   ChannelTableModel table;
   Fill(table, {ScanRow(1, "A", "same"), ScanRow(2, "B", "new")});
   const std::vector<SavedRecord> previous = {Saved("A", "same"), Saved("C", "gone")};
-  QCOMPARE(CompareWithPrevious(table, previous).changes, 2);
+  QCOMPARE(CompareWithPrevious(table, previous).changes(), 2);
   QCOMPARE(table.count(), 3);
 
   // Again without a scan: no gone rows this time, the new row is marked again.
-  QCOMPARE(CompareWithPrevious(table, previous).changes, 1);
+  QCOMPARE(CompareWithPrevious(table, previous).changes(), 1);
   QCOMPARE(table.count(), 3);
   QCOMPARE(table.row(1).subItems.mid(6), (QStringList{"Появился", "Появился"}));
   QCOMPARE(table.row(2).subItems.size(), 7);
@@ -131,20 +131,20 @@ void TestComparison::comparingTwiceAndAfterSavingGoneRows() {
   QVERIFY(ReadSavedTable(path, saved));
   QCOMPARE(saved.size(), size_t(2));
   const ComparisonResult third = CompareWithPrevious(table, saved);
-  QCOMPARE(third.changes, 1);
+  QCOMPARE(third.changes(), 1);
   QCOMPARE(third.date, QStringLiteral("06.05.2024"));
   QCOMPARE(Marks(table), (QStringList{"", "+", "+"}));
   QCOMPARE(table.row(2).subItems.mid(6), (QStringList{"Ушел", "Появился"}));
 }
 
 void TestComparison::summaryTexts() {
-  QCOMPARE(ComparisonSummaryText({0, "01.02.2024"}),
+  QCOMPARE(ComparisonSummaryText({"01.02.2024", 0, 0}),
            QStringLiteral(
                "Сравнение завершено.\r(сравнивался с датой: 01.02.2024г.)\r\rИзменений не обнаружено."));
-  QCOMPARE(ComparisonSummaryText({12, "31.12.2023"}),
+  QCOMPARE(ComparisonSummaryText({"31.12.2023", 7, 5}),
            QStringLiteral(
                "Сравнение завершено\r(сравнивался с датой: 31.12.2023г.)\r\rНайдено 12 новых записей."));
-  QCOMPARE(ComparisonSummaryText({1, ""}),
+  QCOMPARE(ComparisonSummaryText({"", 0, 1}),
            QStringLiteral("Сравнение завершено\r(сравнивался с датой: г.)\r\rНайдено 1 новых записей."));
 }
 
