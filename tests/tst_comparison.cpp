@@ -37,6 +37,10 @@ class TestComparison : public QObject {
   void duplicateKeys();
   void comparingTwiceAndAfterSavingGoneRows();
   void summaryTexts();
+  void unchangedTextsTheRecordCannotHoldMatch_data();
+  void unchangedTextsTheRecordCannotHoldMatch();
+  void renamesWithinLettersTheCodePageLacks();
+  void recordFormKeepsTheDuplicateRules();
 };
 
 void TestComparison::unchangedAndRenamedChannels() {
@@ -146,6 +150,88 @@ void TestComparison::summaryTexts() {
                "Сравнение завершено\r(сравнивался с датой: 31.12.2023г.)\r\rНайдено 12 новых записей."));
   QCOMPARE(ComparisonSummaryText({"", 0, 1}),
            QStringLiteral("Сравнение завершено\r(сравнивался с датой: г.)\r\rНайдено 1 новых записей."));
+}
+
+void TestComparison::unchangedTextsTheRecordCannotHoldMatch_data() {
+  QTest::addColumn<QString>("transponder");
+  QTest::addColumn<QString>("name");
+  QTest::newRow("Greek") << "11766 L.DVB-S2"
+                         << "Ελληνική TV";
+  QTest::newRow("Turkish") << "11766 L.DVB-S2"
+                           << "TRT Türk ş ğ ı İ";
+  QTest::newRow("Arabic") << "12034 R.DVB-S"
+                          << "قناة الجزيرة";
+  QTest::newRow("accented Latin") << "12034 R.DVB-S"
+                                  << "Télé Zürich Ñandú ö";
+  QTest::newRow("emoji") << "12034 R.DVB-S"
+                         << "Kids 😀 TV 🛰";
+  QTest::newRow("200-character transponder") << QString(190, u'T') + "0123456789"
+                                             << "Канал";
+  QTest::newRow("120-character name") << "11766 L" << QString(110, u'Ж') + "0123456789";
+}
+
+// Scan, save, scan the same page, compare: nothing changed, whether the full
+// texts lie beside the table or it was written by the record writer alone.
+void TestComparison::unchangedTextsTheRecordCannotHoldMatch() {
+  QFETCH(QString, transponder);
+  QFETCH(QString, name);
+  TempExeDir exe;
+  const std::vector<ChannelRow> scan = {ScanRow(1, "10719 H", "Первый канал"), ScanRow(2, transponder, name)};
+  const QString path = SavedTablePath("S");
+  WriteSavedTable(path, scan, QDate(2024, 5, 6));
+  for (const bool withTexts : {true, false}) {
+    if (!withTexts) QVERIFY(QFile::remove(path + ".json"));
+    std::vector<SavedRecord> saved;
+    QVERIFY(ReadSavedTable(path, saved));
+    QCOMPARE(saved.back().fullTexts, withTexts);
+    ChannelTableModel table;
+    Fill(table, scan);
+    const ComparisonResult result = CompareWithPrevious(table, saved);
+    QCOMPARE(result.changes(), 0);
+    QCOMPARE(Marks(table), (QStringList{"", ""}));
+  }
+}
+
+void TestComparison::renamesWithinLettersTheCodePageLacks() {
+  TempExeDir exe;
+  const QString path = SavedTablePath("S");
+  WriteSavedTable(path, {ScanRow(1, "11766 L", "Ελληνική TV")}, QDate(2024, 5, 6));
+  std::vector<SavedRecord> saved;
+  QVERIFY(ReadSavedTable(path, saved));
+
+  // With the full texts the rename shows, and the gone row names the old channel whole.
+  ChannelTableModel table;
+  Fill(table, {ScanRow(1, "11766 L", "Ελληνικό TV")});
+  const ComparisonResult result = CompareWithPrevious(table, saved);
+  QCOMPARE(result.newRows, 1);
+  QCOMPARE(result.goneRows, 1);
+  QCOMPARE(result.changes(), 2);
+  QCOMPARE(Marks(table), (QStringList{"+", "-"}));
+  QCOMPARE(table.row(1).subItem(kSubName), QStringLiteral("Ελληνική TV"));
+
+  // The record alone cannot tell the two names apart: both are "???????? TV".
+  QVERIFY(QFile::remove(path + ".json"));
+  QVERIFY(ReadSavedTable(path, saved));
+  Fill(table, {ScanRow(1, "11766 L", "Ελληνικό TV")});
+  QCOMPARE(CompareWithPrevious(table, saved).changes(), 0);
+  Fill(table, {ScanRow(1, "11766 L", "Ελληνικό TV2")});
+  QCOMPARE(CompareWithPrevious(table, saved).changes(), 2);
+}
+
+// Records without full texts keep the rules for keys given twice.
+void TestComparison::recordFormKeepsTheDuplicateRules() {
+  const std::vector<SavedRecord> saved = {Saved("T", "Ελληνική"), Saved("T", "Ελληνικό"), Saved("K", "kept")};
+  ChannelTableModel table;
+  Fill(table, {ScanRow(1, "K", "kept")});
+  ComparisonResult result = CompareWithPrevious(table, saved);
+  QCOMPARE(result.goneRows, 1);  // both records read "T????????": one gone row
+  QCOMPARE(table.row(1).subItem(kSubName), QStringLiteral("Ελληνική"));
+
+  Fill(table, {ScanRow(1, "X", "Ελληνική"), ScanRow(2, "X", "Ελληνικό"), ScanRow(3, "K", "kept")});
+  result = CompareWithPrevious(table, saved);
+  QCOMPARE(result.newRows, 2);  // both current rows lack a saved key, both count
+  QCOMPARE(result.goneRows, 1);
+  QCOMPARE(Marks(table), (QStringList{"+", "+", "", "-"}));
 }
 
 QTEST_GUILESS_MAIN(TestComparison)
