@@ -40,6 +40,15 @@ ChannelRow Named(const QString& name) {
   r.subItems = {"0", "11804 V", name, "rus", "MPEG-2", "FTA"};
   return r;
 }
+// The main window with its progress window, as a scan needs it, and no banner.
+struct ScanWindow {
+  TMainF w;
+  TFormLoadURL progress{&w};
+  ScanWindow() {
+    w.setFormLoadURL(&progress);
+    QObject::disconnect(w.Button1, nullptr, &w, nullptr);
+  }
+};
 QString SelectedName(const TMainF& w) {
   const int row = w.selectedRow();
   return row < 0 ? QString() : w.table().row(row).subItem(kSubName);
@@ -70,10 +79,8 @@ class TstGuiTables : public QObject {
   void scanSaveRescanCompareExport() {
     test::TempExeDir home;
     test::RecordingMessages boxes;
-    TMainF w;
-    TFormLoadURL progress(&w);
-    w.setFormLoadURL(&progress);
-    QObject::disconnect(w.Button1, nullptr, &w, nullptr);  // no banner here
+    ScanWindow window;
+    TMainF& w = window.w;
 
     publish({"Alpha", "Beta", "Gamma"});
     w.CmbBoxURL->setCurrentIndex(5);
@@ -145,10 +152,8 @@ class TstGuiTables : public QObject {
   void namesOutsideTheCodePageCompareUnchanged() {
     test::TempExeDir home;
     test::RecordingMessages boxes;
-    TMainF w;
-    TFormLoadURL progress(&w);
-    w.setFormLoadURL(&progress);
-    QObject::disconnect(w.Button1, nullptr, &w, nullptr);  // no banner here
+    ScanWindow window;
+    TMainF& w = window.w;
 
     const QStringList names = {"Ελληνική TV",       "TRT Türk ş ğ ı İ", "قناة الجزيرة",
                                "Télé Zürich Ñandú", "Kids 😀 TV",        QString(110, u'Ж') + "0123456789"};
