@@ -36,7 +36,7 @@ bool ChannelsFromJson(const QJsonValue& value, int count, std::vector<ChangedCha
   if (!value.isArray()) return false;
   const QJsonArray array = value.toArray();
   if (array.size() > count || array.size() > kChangeListMax) return false;
-  for (const QJsonValue& item : array) {
+  for (const auto& item : array) {
     const QJsonObject object = item.toObject();
     if (!object.value(kTransponder).isString() || !object.value(kName).isString()) return false;
     out.push_back({object.value(kTransponder).toString(), object.value(kName).toString()});
@@ -137,7 +137,7 @@ ChangeLogContents ReadChangeLog(const QString& path) {
 QString SetChangeLogAside(const QString& path, const QDateTime& now) {
   const QString stem = path + QStringLiteral(".damaged-") + now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const QString target = attempt == 0 ? stem : stem + QLatin1Char('-') + QString::number(attempt);
+    QString target = attempt == 0 ? stem : stem + QLatin1Char('-') + QString::number(attempt);
     // A link is renamed as itself; nothing is ever moved over an existing name.
     if (QFileInfo(target).exists() || QFileInfo(target).isSymLink()) continue;
     if (QFile::rename(path, target)) return target;

@@ -198,6 +198,7 @@ class TstWatch : public QObject {
 
     // A chart that changed wholesale keeps its counts, not every name.
     std::vector<ChannelRow> rows;
+    rows.reserve(kChangeListMax + 9);
     for (int i = 0; i < kChangeListMax + 7; ++i) rows.push_back({"+", {"1", "T", QString::number(i)}, {}});
     rows.push_back({"-", {"2", "T", "gone"}, {}});
     rows.push_back({"", {"3", "T", "kept"}, {}});
