@@ -267,6 +267,19 @@ void TMainF::setUpTable() {
     if (limited != size && column != ChannelTableModel::kColumnCount - 1)
       header->resizeSection(column, limited);
   });
+  // A scan names its satellite in the caption above the table, then fills
+  // the table and sorts it.
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { nameTheTable(); });
+  connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { nameTheTable(); });
+  connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { nameTheTable(); });
+}
+
+// A screen reader announces the table by the satellite its caption names, and
+// as the channels before the first scan; the caption itself stays empty then.
+void TMainF::nameTheTable() {
+  const QString satellite = GroupBoxTabl->title();
+  const QString name = satellite.isEmpty() ? QStringLiteral("Каналы") : satellite;
+  if (ListViewNew->accessibleName() != name) ListViewNew->setAccessibleName(name);
 }
 
 void TMainF::connectHandlers() {

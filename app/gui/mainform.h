@@ -125,6 +125,7 @@ class TMainF : public QWidget {
  private:
   void setUpControls();
   void setUpTable();
+  void nameTheTable();
   void connectHandlers();
   void arrangeControls();
   QMargins currentFrameMargins() const;
