@@ -16,4 +16,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   fonts-liberation fonts-dejavu-core \
   clang libclang-rt-14-dev clang-format clang-tidy \
   xvfb xauth openbox wmctrl xdotool x11-utils \
+  kwin-wayland kwin-style-breeze qt6-wayland dbus \
   dpkg-dev desktop-file-utils appstream lintian
