@@ -450,8 +450,8 @@ class TstDesktop : public QObject {
     QVERIFY2(transientFor.endsWith(QString::number(id.toULongLong(nullptr, 16), 16)),
              qPrintable(transientFor));
     QVERIFY(!x("xprop", {"-id", progress.id, "_NET_WM_STATE"}).contains("ABOVE"));
-    // Over the centre of the main window's client area.
-    const QPoint offCentre = geometryOf(progress.id).client.center() - geometryOf(id).client.center();
+    // Over the centre of the main window, frame included.
+    const QPoint offCentre = geometryOf(progress.id).client.center() - geometryOf(id).outer().center();
     QVERIFY2(offCentre.manhattanLength() <= 2,
              qPrintable(QString("%1,%2 off").arg(offCentre.x()).arg(offCentre.y())));
 

@@ -6,6 +6,7 @@
 #include "ui_TFormLoadURL.h"
 
 #include <QGuiApplication>
+#include <QWindow>
 
 namespace tevrin {
 
@@ -47,11 +48,16 @@ QString TFormLoadURL::statusText() const { return ui_->LabelStatus->text(); }
 void TFormLoadURL::setStatusText(const QString& text) { ui_->LabelStatus->setText(text); }
 
 void TFormLoadURL::showCentred() {
-  // Over the centre of the main window's client area, in the coordinates Qt
-  // gives that window: on Wayland they are not the screen's, and a popup is
-  // placed by its offset from its parent.
-  if (mainWindow_)
-    move(mainWindow_->mapToGlobal(mainWindow_->rect().center()) - QPoint(width() / 2, height() / 2));
+  // Over the centre of the main window, frame included where Qt knows it, in
+  // the coordinates Qt gives that window: on Wayland they are not the
+  // screen's, and a popup is placed by its offset from its parent.
+  if (mainWindow_) {
+    const QWindow* main = mainWindow_->windowHandle();
+    const QMargins frame = main ? main->frameMargins() : QMargins();
+    const QPoint centre = mainWindow_->mapToGlobal(mainWindow_->rect().center()) +
+                          QPoint(frame.right() - frame.left(), frame.bottom() - frame.top()) / 2;
+    move(centre - QPoint(width() / 2, height() / 2));
+  }
   show();
   raise();
 }
