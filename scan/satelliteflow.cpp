@@ -16,6 +16,13 @@ namespace {
 QString AlreadyExistsText(const QString& path) {
   return QStringLiteral("файл уже существует: ") + QDir::toNativeSeparators(path);
 }
+
+std::vector<ChannelRow> MarkedRows(const ChannelTableModel& table) {
+  std::vector<ChannelRow> rows;
+  for (const ChannelRow& row : table.rows())
+    if (row.mark == kMarkNew || row.mark == kMarkGone) rows.push_back(row);
+  return rows;
+}
 }  // namespace
 
 SatelliteOutcome FailedOutcome(int index, const QString& text) {
@@ -67,6 +74,7 @@ SatelliteOutcome FinishSatelliteScan(int index, ScanResult scan, ChannelTableMod
       std::vector<SavedRecord> previous;
       outcome.comparison = CompareWithSaved(satellite, table, previous);
       if (!outcome.comparison) outcome.status = FlowStatus::NoPreviousTable;
+      else outcome.changedRows = MarkedRows(table);
     }
     if (options.save) {
       // Gone rows appended by the comparison are left out by the writer.

@@ -39,6 +39,7 @@ struct SatelliteOutcome {
   bool scanned = false;     // the page was parsed, so rowsKept counts
   int rowsKept = 0;
   std::optional<ComparisonResult> comparison;  // set when a saved table was compared with
+  std::vector<ChannelRow> changedRows;         // the rows it marked new or gone, in table order
   QString savedPath;                           // set when the saved table was written
   bool tableWasEmpty = false;                  // a save was asked for but nothing was kept
 

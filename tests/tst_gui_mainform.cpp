@@ -7,6 +7,7 @@
 #include "support/testsupport.h"
 #include "table/channeltable.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -22,6 +23,8 @@
 #include <QToolTip>
 #include <QtTest>
 
+#include <functional>
+
 using namespace tevrin;
 
 namespace {
@@ -32,6 +35,25 @@ ChannelRow Channel(const QString& name) {
 }
 QRect InWindow(QWidget* control, QWidget* window) {
   return QRect(control->mapTo(window, QPoint(0, 0)), control->size());
+}
+
+// What a screen reader announces for each control it reaches in `window`:
+// "role name" for every shown leaf and table. Qt names a control without
+// a name of its own after the caption of the group box around it.
+QStringList Announced(QWidget* window) {
+  QStringList out;
+  std::function<void(QAccessibleInterface*)> walk = [&](QAccessibleInterface* node) {
+    for (int i = 0; i < node->childCount(); ++i) {
+      QAccessibleInterface* child = node->child(i);
+      if (!child || child->state().invisible) continue;
+      const bool table = child->role() == QAccessible::Table;
+      if (table || child->childCount() == 0)
+        out << QString("%1 %2").arg(qAccessibleRoleString(child->role()), child->text(QAccessible::Name));
+      if (!table) walk(child);
+    }
+  };
+  walk(QAccessible::queryAccessibleInterface(window));
+  return out;
 }
 }  // namespace
 
@@ -244,6 +266,30 @@ class TstGuiMainForm : public QObject {
     QCOMPARE(w.table().count(), 3);
     QCOMPARE(w.table().row(2).subItems, QStringList({"3", "Тр.новый", "Им.новый", "---"}));
     QVERIFY(!w.BitBtnSave->isEnabled());  // adding never changes it
+  }
+
+  void everyControlIsAnnouncedByANameOfItsOwn() {
+    test::TempExeDir home;
+    TMainF w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QStringList announced = Announced(&w);
+    QVERIFY(announced.size() > 20);  // every label, box, picture, line and button
+    for (const QString& control : announced) {
+      QVERIFY2(!control.endsWith(' '), qPrintable("no name: " + control));
+      QVERIFY2(!control.endsWith(' ' + w.GroupBox1->title()),
+               qPrintable("only its group's name: " + control));
+    }
+    // Where a control has no caption, its hint names it; the captions stay.
+    QVERIFY(announced.contains("CheckBox Другой язык"));
+    QVERIFY(announced.contains("EditableText Здесь можно указать любой другой язык"));
+    QVERIFY(w.CheckBoxOth->text().isEmpty());
+    // The table is the channels, then the satellite the scan names above it.
+    QVERIFY(announced.contains("Table Каналы"));
+    QVERIFY(w.GroupBoxTabl->title().isEmpty());
+    w.GroupBoxTabl->setTitle(QStringLiteral("Hot Bird 13.0°E"));
+    w.ListViewNewColumnClick(2);  // how every scan ends, rows or none
+    QVERIFY(Announced(&w).contains("Table Hot Bird 13.0°E"));
   }
 
   void threeDistinctTableBackgrounds() {

@@ -4,7 +4,8 @@
 # unprivileged user whose home is a scratch folder, against the bundled chart
 # server: the menu entry and the metainfo validate, lintian finds no error or
 # warning, a scan works and its saved table lands in the user's data folder,
-# and the window loads the banner module from the unpacked tree.
+# the watch runs and its systemd units verify, and the window loads the banner
+# module from the unpacked tree.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 DEB=$(SKIP_INSTALL=1 bash tools/package.sh | tail -n 1)
@@ -77,6 +78,33 @@ grep -q '"format":"tevrin-full-texts"' "$REC.json" || fail "no full texts beside
 [ ! -e "$ROOT/usr/bin/Base" ] && [ ! -e "$ROOT/usr/bin/cache.txt" ] || fail "files written beside the binary"
 pass "tevrin-cli scans $ROWS channels as $WHO and saves them into $DATA"
 
+# The watch: two runs over one watched satellite, the second finding no change;
+# no session bus here, so nothing is notified and nothing fails for it.
+as_user TEVRIN_CHART_URL="$URL" timeout 60 "$ROOT/usr/bin/tevrin-cli" watch --add 5 >/dev/null ||
+  fail "tevrin-cli watch --add"
+[ "$(as_user "$ROOT/usr/bin/tevrin-cli" watch --list)" = "5	Hot Bird 13.0°E" ] || fail "watch list"
+STATUS=0
+as_user TEVRIN_CHART_URL="$URL" timeout 60 "$ROOT/usr/bin/tevrin-cli" watch --notify >/dev/null || STATUS=$?
+[ "$STATUS" -eq 0 ] || fail "watch over an unchanged chart: status $STATUS"
+as_user timeout 60 "$ROOT/usr/bin/tevrin-cli" changes >/dev/null || fail "tevrin-cli changes"
+pass "tevrin-cli watch keeps its list in $DATA/MyIni.ini and finds no change in an unchanged chart"
+
+# The watch's systemd user units: shipped, enabled by nobody but the user, and
+# sound to systemd. systemd-analyze insists that ExecStart's program exists, so
+# it verifies a copy whose program is the unpacked one.
+UNITS="$ROOT/usr/lib/systemd/user"
+grep -qx 'ExecStart=/usr/bin/tevrin-cli watch --notify' "$UNITS/tevrin-watch.service" ||
+  fail "tevrin-watch.service does not run /usr/bin/tevrin-cli watch --notify"
+[ -z "$(find "$ROOT" -name '*.wants' -o -path '*/etc/systemd/*')" ] || fail "the package enables a unit"
+mkdir "$SCRATCH/units" "$SCRATCH/runtime"
+sed "s|=/usr/bin/|=$ROOT/usr/bin/|" "$UNITS/tevrin-watch.service" >"$SCRATCH/units/tevrin-watch.service"
+cp "$UNITS/tevrin-watch.timer" "$SCRATCH/units/"
+XDG_RUNTIME_DIR="$SCRATCH/runtime" systemd-analyze --user --man=no verify \
+  "$SCRATCH/units/tevrin-watch.service" "$SCRATCH/units/tevrin-watch.timer" >"$SCRATCH/units.log" 2>&1 ||
+  fail "systemd-analyze verify: $(cat "$SCRATCH/units.log")"
+[ ! -s "$SCRATCH/units.log" ] || fail "systemd-analyze verify warns: $(cat "$SCRATCH/units.log")"
+pass "tevrin-watch.service and tevrin-watch.timer pass systemd-analyze verify, enabled by no one"
+
 # The window, offscreen: the first banner navigation loads the module from the
 # unpacked private library folder; closing writes MyIni.ini to the data folder.
 as_user TEVRIN_PROBE_BANNER=1 TEVRIN_CHART_URL="$URL" TEVRIN_SITE_URL="$URL" QT_QPA_PLATFORM=offscreen \
@@ -89,5 +117,8 @@ grep -q "^tevrin: banner page loaded: $URL/reklama.html" "$SCRATCH/window.log" |
 [ -s "$DATA/MyIni.ini" ] || fail "no MyIni.ini in $DATA"
 grep 'tevrin:' "$SCRATCH/window.log"
 pass "the window loads the banner module from the package and keeps MyIni.ini in $DATA"
+[ "$(as_user "$ROOT/usr/bin/tevrin-cli" watch --list)" = "5	Hot Bird 13.0°E" ] ||
+  fail "the window's MyIni.ini lost the watch list"
+pass "the window keeps the watch list in MyIni.ini"
 
 echo "package check: $PASSED passed, 0 failed"

@@ -40,7 +40,6 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <QTableView>
-#include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
@@ -58,9 +57,6 @@ constexpr int kMinimumOuterHeight = 347;
 constexpr int kLeftBoxWidth = 169;
 constexpr int kPanelHeight = 92;
 constexpr int kBannerWidth = 362;
-constexpr int kFrameChecks = 40;  // how long to wait for a window manager's frame: 40 x 50 ms
-constexpr int kFrameCheckIntervalMs = 50;
-constexpr int kPlaceRetries = 3;
 
 struct ColumnLimits {
   int width, minimum, maximum;  // maximum 0: none
@@ -172,7 +168,7 @@ void TMainF::setUpControls() {
   setWindowIcon(SvgIcon(QStringLiteral(":/images/app_icon.svg"), QSize(64, 64)));
   GroupBox1->setFont(DesignedFamilyFont(kSerifFamily, true));
   GroupBoxTabl->setFont(DesignedFamilyFont(kSerifFamily, true));
-  setMinimumSize(kMinimumOuterWidth, kMinimumOuterHeight);  // corrected by the frame once shown
+  setMinimumSize(kMinimumOuterWidth, kMinimumOuterHeight);  // less the frame, once it is known
 
   for (QLabel* label : {Label1, Label2, sLabel1, LabelURL}) label->setFont(DesignedFont(kSansFamily, 11));
   CmbBoxURL->setFont(DesignedFont(kSerifFamily, 15, true));
@@ -273,6 +269,19 @@ void TMainF::setUpTable() {
     if (limited != size && column != ChannelTableModel::kColumnCount - 1)
       header->resizeSection(column, limited);
   });
+  // A scan names its satellite in the caption above the table, then fills
+  // the table and sorts it.
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { nameTheTable(); });
+  connect(model_, &QAbstractItemModel::rowsInserted, this, [this] { nameTheTable(); });
+  connect(model_, &QAbstractItemModel::layoutChanged, this, [this] { nameTheTable(); });
+}
+
+// A screen reader announces the table by the satellite its caption names, and
+// as the channels before the first scan; the caption itself stays empty then.
+void TMainF::nameTheTable() {
+  const QString satellite = GroupBoxTabl->title();
+  const QString name = satellite.isEmpty() ? QStringLiteral("Каналы") : satellite;
+  if (ListViewNew->accessibleName() != name) ListViewNew->setAccessibleName(name);
 }
 
 void TMainF::connectHandlers() {
@@ -368,28 +377,11 @@ void TMainF::arrangeControls() {
   sPanel1->setGeometry(Panel1->width() - kBannerWidth, 0, kBannerWidth, kPanelHeight);
 }
 
-void TMainF::moveEvent(QMoveEvent* event) {
-  QWidget::moveEvent(event);
-  settleFrame();
-}
-
 void TMainF::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
   if (!firstShow_) return;
   firstShow_ = false;
-  // Without a window manager (or before it has framed the window) there is
-  // no frame: place the window as it is, and again once a frame appears.
-  placeOnScreen(currentFrameMargins());
-  // A window manager reports its frame with a move of the framed window; the
-  // timer covers one that frames it without moving it. Either way it ends.
-  frameChecksLeft_ = kFrameChecks;
-  auto* poll = new QTimer(this);
-  poll->setInterval(kFrameCheckIntervalMs);
-  connect(poll, &QTimer::timeout, this, [this, poll] {
-    settleFrame();
-    if (--frameChecksLeft_ <= 0) poll->deleteLater();
-  });
-  poll->start();
+  startPlacement();
 }
 
 // The window manager's frame as the window system reports it now; the
@@ -404,42 +396,71 @@ QRect TMainF::currentOuterBounds() const {
   return geometry().marginsAdded(frame);
 }
 
-// Sizes in the settings and the minimum are outer sizes, frame included.
-void TMainF::placeOnScreen(const QMargins& frame) {
-  const QSize extra(frame.left() + frame.right(), frame.top() + frame.bottom());
-  appliedFrame_ = frame;
-  setMinimumSize(QSize(kMinimumOuterWidth, kMinimumOuterHeight) - extra);
-  const QSize client =
-      (pendingOuterSize_.isValid() ? pendingOuterSize_ - extra : size()).expandedTo(minimumSize());
-  // Opened centred on the desktop, whatever edges the settings held.
-  const QScreen* screen = this->screen();
-  const QRect area = screen ? screen->availableGeometry() : QRect(QPoint(), client + extra);
-  const QSize outer = client + extra;
-  placedFrame_ =
-      QRect(area.topLeft() + QPoint((area.width() - outer.width()) / 2, (area.height() - outer.height()) / 2),
-            outer);
-  setGeometry(QRect(placedFrame_.topLeft() + QPoint(frame.left(), frame.top()), client));
-}
-
-// Applies the stored outer size and the outer minimum once the window manager
-// has framed the window; margins read before that are zero (or nonsense while
-// the frame is being built). A window manager still busy placing the window
-// may drop the request: while the checks last, a window found elsewhere is
-// placed again, a few times at most.
-void TMainF::settleFrame() {
-  if (firstShow_ || !isVisible() || frameChecksLeft_ <= 0 ||
-      (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
-    return;
-  const QMargins frame = currentFrameMargins();
-  if (frame.isNull() || frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0)
-    return;
-  if (!frameSettled_) {
-    frameSettled_ = true;
-    placeRetriesLeft_ = kPlaceRetries;
-  } else if (currentOuterBounds() == placedFrame_ || placeRetriesLeft_-- <= 0) {
+// At the first show, before the window is mapped: it opens centred, as if it
+// had no frame, and settles when the window system has told it its frame.
+void TMainF::startPlacement() {
+  if (!placement_) return;
+  applyPlacement(placement_->opening());
+  QWindow* window = windowHandle();
+  // X11: the window manager frames the window after it is mapped, and says so.
+  x11Events_ = X11FrameEvents::watch(window, [this](X11FrameEvents::Event e) { onWindowManagerEvent(e); });
+  if (x11Events_) return;
+  // Wayland: the frame is Qt's own decoration, or the compositor's, which
+  // Qt does not know (none, then); either is settled by the first configure,
+  // which exposes the window.
+  if (window && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    waitingForExpose_ = true;
+    window->installEventFilter(this);
     return;
   }
-  placeOnScreen(frame);
+  // Elsewhere nothing frames the window later.
+  settlePlacement();
+}
+
+void TMainF::applyPlacement(const WindowPlacement::Request& request) {
+  setMinimumSize(request.minimumClient);
+  setGeometry(request.client);
+}
+
+// Once, with the frame as the window system reports it.
+void TMainF::settlePlacement() {
+  const std::optional<WindowPlacement::Request> request =
+      placement_->frameKnown(currentFrameMargins(), geometry());
+  if (!request) return;
+  if (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)) {
+    // The window manager decides the bounds of such a window.
+    setMinimumSize(request->minimumClient);
+    placement_->stop();
+    return;
+  }
+  applyPlacement(*request);
+  // A Wayland compositor places windows itself and answers no request.
+  if (!x11Events_) placement_->stop();
+}
+
+// The frame is known once the window manager announces it, or reports the
+// framed window after mapping it; a window that is mapped without being
+// reparented has no window manager's frame. After the one request, the
+// window manager's answer shows whether it dropped it.
+void TMainF::onWindowManagerEvent(X11FrameEvents::Event event) {
+  switch (event) {
+    case X11FrameEvents::Event::Reparented: x11_.reparented = true; break;
+    case X11FrameEvents::Event::Mapped: x11_.mapped = true; break;
+    case X11FrameEvents::Event::FrameAnnounced: x11_.frameAnnounced = true; break;
+    case X11FrameEvents::Event::Configured:
+      if (x11_.mapped) x11_.configuredAfterMap = true;
+      break;
+  }
+  const bool frameKnown = x11_.mapped && (x11_.frameAnnounced || x11_.configuredAfterMap || !x11_.reparented);
+  if (!frameKnown) return;
+  if (placement_->awaitingFrame()) {
+    settlePlacement();
+  } else if (event == X11FrameEvents::Event::Configured) {
+    if (const std::optional<QRect> again = placement_->configured(geometry())) setGeometry(*again);
+  }
+  // Nothing more to ask: whatever moves the window now is the user's or the
+  // window manager's.
+  if (placement_->settled()) x11Events_.reset();
 }
 
 void TMainF::closeEvent(QCloseEvent* event) {
@@ -464,16 +485,21 @@ void TMainF::FormCreate() {
   current.height = kNoSize;
   const WindowSettings s = LoadSettings(SettingsPath(), current);
   move(s.left, s.top);
+  std::optional<QSize> storedOuter;
   if (s.width != kNoSize || s.height != kNoSize) {
     const QSize designedOuter = frameGeometry().size();
-    QSize outer(s.width == kNoSize ? designedOuter.width() : s.width,
-                s.height == kNoSize ? designedOuter.height() : s.height);
-    // A size beyond the desktop (a stray value, or a screen that shrank) is
-    // cut to what the desktop offers; the minimum still holds.
-    if (QScreen* screen = this->screen()) outer = outer.boundedTo(screen->availableGeometry().size());
-    pendingOuterSize_ = outer.expandedTo(QSize(kMinimumOuterWidth, kMinimumOuterHeight));
-    resize(pendingOuterSize_);
+    storedOuter = QSize(s.width == kNoSize ? designedOuter.width() : s.width,
+                        s.height == kNoSize ? designedOuter.height() : s.height);
   }
+  // Applied once the window shows and its frame is known; until then the
+  // window has the stored size as if it had no frame.
+  const QScreen* screen = this->screen();
+  placement_ = std::make_unique<WindowPlacement>(
+      WindowPlacement::Start{storedOuter, size(), QSize(kMinimumOuterWidth, kMinimumOuterHeight),
+                             screen ? screen->availableGeometry() : QRect(QPoint(), size())});
+  const WindowPlacement::Request opening = placement_->opening();
+  setMinimumSize(opening.minimumClient);
+  resize(opening.client.size());
   // Setting a box to the state it has runs nothing; a change runs its click.
   CheckBoxRus->setChecked(s.rus);
   CheckBoxUkr->setChecked(s.ukr);
@@ -487,7 +513,7 @@ QRect TMainF::outerBoundsForSaving() const {
   if (isMinimized()) {
     // The bounds the window has when restored.
     const QRect normal = normalGeometry();
-    return normal.marginsAdded(appliedFrame_);
+    return normal.marginsAdded(placement_ ? placement_->frame() : QMargins());
   }
   return currentOuterBounds();
 }
@@ -658,6 +684,14 @@ void TMainF::LabelURLMouseLeave() { SetLinkUnderlined(LabelURL, false); }
 void TMainF::LabelURLClick() { QDesktopServices::openUrl(QUrl(MakerSiteUrl())); }
 
 bool TMainF::eventFilter(QObject* watched, QEvent* event) {
+  if (waitingForExpose_ && watched == windowHandle() && event->type() == QEvent::Expose &&
+      windowHandle()->isExposed()) {
+    // The first configure has been applied: Qt knows its decoration now.
+    waitingForExpose_ = false;
+    watched->removeEventFilter(this);
+    QMetaObject::invokeMethod(
+        this, [this] { settlePlacement(); }, Qt::QueuedConnection);
+  }
   if (watched == LabelURL) {
     switch (event->type()) {
       case QEvent::Enter: RunGuarded([this] { LabelURLMouseEnter(); }); break;

@@ -1,4 +1,6 @@
 #pragma once
+#include "app/gui/x11frameevents.h"
+#include "app/windowplacement.h"
 #include "table/records.h"
 
 #include <QMargins>
@@ -7,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -115,7 +118,6 @@ class TMainF : public QWidget {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
-  void moveEvent(QMoveEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -123,12 +125,15 @@ class TMainF : public QWidget {
  private:
   void setUpControls();
   void setUpTable();
+  void nameTheTable();
   void connectHandlers();
   void arrangeControls();
   QMargins currentFrameMargins() const;
   QRect currentOuterBounds() const;
-  void placeOnScreen(const QMargins& frame);
-  void settleFrame();
+  void startPlacement();
+  void applyPlacement(const WindowPlacement::Request& request);
+  void settlePlacement();
+  void onWindowManagerEvent(X11FrameEvents::Event event);
   void giveControlsTheWindowFont();
   void setUpSatelliteList();
   bool runAfterScan(const std::function<void()>& handler);  // false: refused, a scan runs
@@ -141,13 +146,13 @@ class TMainF : public QWidget {
   std::unique_ptr<BannerView> banner_;
   std::vector<SavedRecord> previousTable_;  // what ListViewOld holds: the last compared saved table
   QColor editOtherColor_;
-  QSize pendingOuterSize_;  // the stored outer size, applied once the frame is known
-  QMargins appliedFrame_;   // the frame the window was last placed with
+  std::unique_ptr<WindowPlacement> placement_;
+  std::unique_ptr<X11FrameEvents> x11Events_;
+  struct {
+    bool reparented = false, mapped = false, frameAnnounced = false, configuredAfterMap = false;
+  } x11_;  // what the X window manager has done with the window so far
+  bool waitingForExpose_ = false;
   bool firstShow_ = true;
-  bool frameSettled_ = false;  // the window manager's frame has been taken into account
-  int frameChecksLeft_ = 0;
-  int placeRetriesLeft_ = 0;
-  QRect placedFrame_;        // where the window was put, frame included
   QRect closedOuterBounds_;  // the bounds at the close request
   bool closing_ = false;
   bool scanning_ = false;

@@ -5,15 +5,27 @@
 #include "scan/gui/badgeanimation.h"
 #include "ui_TFormLoadURL.h"
 
+#include <QGuiApplication>
+#include <QWindow>
+
 namespace tevrin {
 
+namespace {
+
+// A transient of the main window, above it only, with no title bar and no
+// window buttons: nothing to move or close it by. A Wayland client cannot
+// place its windows, and GNOME's compositor places a transient window like
+// any other; as a popup of the main window it opens where the window asks,
+// over the main window's centre, on every compositor.
+Qt::WindowFlags ProgressWindowFlags() {
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return Qt::ToolTip;
+  return Qt::Tool | Qt::FramelessWindowHint;
+}
+
+}  // namespace
+
 TFormLoadURL::TFormLoadURL(QWidget* mainWindow)
-    : QWidget(mainWindow,
-              // A transient of the main window, above it only. No title bar and
-              // no window buttons: nothing to move or close it by.
-              Qt::Tool | Qt::FramelessWindowHint),
-      mainWindow_(mainWindow),
-      ui_(new Ui::TFormLoadURL) {
+    : QWidget(mainWindow, ProgressWindowFlags()), mainWindow_(mainWindow), ui_(new Ui::TFormLoadURL) {
   ui_->setupUi(this);
   setObjectName(QStringLiteral("FormLoadURL"));
   setWindowTitle(kAppTitle);
@@ -36,9 +48,15 @@ QString TFormLoadURL::statusText() const { return ui_->LabelStatus->text(); }
 void TFormLoadURL::setStatusText(const QString& text) { ui_->LabelStatus->setText(text); }
 
 void TFormLoadURL::showCentred() {
+  // Over the centre of the main window, frame included where Qt knows it, in
+  // the coordinates Qt gives that window: on Wayland they are not the
+  // screen's, and a popup is placed by its offset from its parent.
   if (mainWindow_) {
-    const QRect outer = mainWindow_->frameGeometry();
-    move(outer.center() - QPoint(width() / 2, height() / 2));
+    const QWindow* main = mainWindow_->windowHandle();
+    const QMargins frame = main ? main->frameMargins() : QMargins();
+    const QPoint centre = mainWindow_->mapToGlobal(mainWindow_->rect().center()) +
+                          QPoint(frame.right() - frame.left(), frame.bottom() - frame.top()) / 2;
+    move(centre - QPoint(width() / 2, height() / 2));
   }
   show();
   raise();

@@ -2,7 +2,9 @@
 
 #include "app/errors.h"
 #include "app/messages.h"
+#include "app/notifier.h"
 #include "app/paths.h"
+#include "app/settings.h"
 #include "app/stopsignals.h"
 #include "scan/batchscan.h"
 #include "scan/catalogue.h"
@@ -10,6 +12,8 @@
 #include "scan/download.h"
 #include "scan/satelliteflow.h"
 #include "scan/scandriver.h"
+#include "scan/watch.h"
+#include "table/changelog.h"
 #include "table/comparison.h"
 #include "table/csvexport.h"
 #include "table/records.h"
@@ -170,6 +174,8 @@ struct Options {
   bool ntv = false, tri = false, help = false;
   bool all = false, json = false;
   int jobs = 4;
+  QStringList watchAdd, watchRemove;  // watch --add, --remove (each may be repeated)
+  bool watchList = false, notify = false;
 };
 
 constexpr int kMaxJobs = 18;  // one download per catalogue entry at most
@@ -190,7 +196,12 @@ Options ParseOptions(const QStringList& arguments) {
   const QCommandLineOption all(QStringLiteral("all"));
   const QCommandLineOption json(QStringLiteral("json"));
   const QCommandLineOption jobs(QStringLiteral("jobs"), QString(), QStringLiteral("n"));
+  const QCommandLineOption add(QStringLiteral("add"), QString(), QStringLiteral("satellite"));
+  const QCommandLineOption remove(QStringLiteral("remove"), QString(), QStringLiteral("satellite"));
+  const QCommandLineOption list(QStringLiteral("list"));
+  const QCommandLineOption notify(QStringLiteral("notify"));
   parser.addOptions({lang, csv, out, save, noOverwrite, compare, ntv, tri, base, help, all, json, jobs});
+  parser.addOptions({add, remove, list, notify});
   if (!parser.parse(QStringList{QStringLiteral("tevrin-cli")} + arguments))
     throw CliFailure{parser.errorText() + QStringLiteral(" (tevrin-cli --help)")};
 
@@ -210,6 +221,10 @@ Options ParseOptions(const QStringList& arguments) {
   o.tri = parser.isSet(tri);
   o.all = parser.isSet(all);
   o.json = parser.isSet(json);
+  o.watchAdd = parser.values(add);
+  o.watchRemove = parser.values(remove);
+  o.watchList = parser.isSet(list);
+  o.notify = parser.isSet(notify);
   if (parser.isSet(jobs)) {
     bool isNumber = false;
     o.jobs = parser.value(jobs).toInt(&isNumber);
@@ -228,16 +243,23 @@ Options ParseOptions(const QStringList& arguments) {
               .arg(QString::fromLatin1(name), command.isEmpty() ? QStringLiteral("(нет)") : command)};
   };
   const bool scan = o.command == u"scan", show = o.command == u"show";
-  refuse(!scan && o.langGiven, "lang", o.command);
+  const bool watch = o.command == u"watch", changes = o.command == u"changes";
+  refuse(!scan && !watch && o.langGiven, "lang", o.command);
   refuse(!scan && o.csv, "csv", o.command);
   refuse(!scan && !o.out.isEmpty(), "out", o.command);
   refuse(!scan && o.save, "save", o.command);
   refuse(!scan && o.compare, "compare", o.command);
   refuse(!scan && o.all, "all", o.command);
-  refuse(!scan && o.json, "json", o.command);
+  refuse(!scan && !changes && o.json, "json", o.command);
   refuse(!scan && parser.isSet(jobs), "jobs", o.command);
   refuse(!show && o.ntv, "ntv", o.command);
   refuse(!show && o.tri, "tri", o.command);
+  refuse(!watch && !o.watchAdd.isEmpty(), "add", o.command);
+  refuse(!watch && !o.watchRemove.isEmpty(), "remove", o.command);
+  refuse(!watch && o.watchList, "list", o.command);
+  refuse(!scan && !watch && o.notify, "notify", o.command);
+  if (scan && o.notify && !o.compare)
+    throw CliFailure{QStringLiteral("--notify действует только вместе с --compare")};
   if (o.noOverwrite && !o.save)
     throw CliFailure{QStringLiteral("--no-overwrite действует только вместе с --save")};
   if (parser.isSet(out) && o.out.isEmpty()) throw CliFailure{QStringLiteral("--out: не указан файл")};
@@ -259,6 +281,27 @@ QString OneSatellite(const Options& o) {
   if (o.positional.size() != 1)
     throw CliFailure{QStringLiteral("команда %1 ожидает один спутник (tevrin-cli --help)").arg(o.command)};
   return o.positional.first();
+}
+
+// Each entry as a desktop notification, or, when not asked for or when the
+// service cannot show it, as the same text in the output: to stdout, or to
+// stderr where stdout carries JSON Lines. The first failure is said once and
+// ends the attempts, so a hung service costs one wait, not one per satellite.
+void ShowChanges(const std::vector<ChangeEntry>& entries, bool notify, bool textToStderr) {
+  for (const ChangeEntry& entry : entries) {
+    const QString summary = ChangeSummaryText(entry), body = ChangeBodyText(entry);
+    if (notify) {
+      const QString why = ShowDesktopNotification(summary, body);
+      if (why.isEmpty()) continue;
+      PrintError(QStringLiteral("уведомление не показано: ") + why);
+      notify = false;
+    }
+    const QByteArray text =
+        (QLatin1Char('\n') + summary + QLatin1Char('\n') + body + QLatin1Char('\n')).toUtf8();
+    if (textToStderr) std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
+    else WriteOut(text);
+  }
+  std::fflush(stdout);
 }
 
 // One satellite keeps its own output: the rows, or the changed rows and the
@@ -303,6 +346,7 @@ int SingleScan(const Options& o, int index, LanguageHost& host) {
     summary.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     WriteOut(FormatRows(changed, IsTerminal(stdout)) + summary.toUtf8() + '\n');
     status = outcome.changed() ? kExitChanged : kExitSame;
+    if (o.notify) ShowChanges(ChangeEntriesOf({outcome}, QDateTime::currentDateTime()), true, false);
   }
   // As the window's save: an empty table writes nothing.
   if (outcome.tableWasEmpty) PrintError(QStringLiteral("таблица пуста, сохранять нечего"));
@@ -374,6 +418,30 @@ int BatchExitStatus(const std::vector<SatelliteOutcome>& outcomes) {
 
 namespace {
 
+// The batch with every message of a satellite kept for its summary line;
+// each outcome as a JSON line as soon as it is known, progress on a terminal.
+std::vector<SatelliteOutcome> RunQuietBatch(const std::vector<int>& indexes, LanguageHost& host,
+                                            const BatchOptions& batch, bool json) {
+  static QuietMessages quiet;  // outlives the run: the service is reset only when the command ends
+  SetMessageService(&quiet);
+  const bool showProgress = IsTerminal(stderr);
+  int done = 0;
+  const auto total = static_cast<int>(indexes.size());
+  std::vector<SatelliteOutcome> outcomes =
+      RunBatchScan(indexes, host, batch, [&](const SatelliteOutcome& outcome) {
+        if (json) {
+          WriteOut(OutcomeJson(outcome));
+          std::fflush(stdout);
+        }
+        if (showProgress) {
+          std::fprintf(stderr, "\r\033[K[%d/%d] %s", ++done, total, outcome.satellite().toUtf8().constData());
+          std::fflush(stderr);
+        }
+      });
+  if (showProgress) std::fputc('\n', stderr);
+  return outcomes;
+}
+
 int BatchScan(const Options& o, const std::vector<int>& indexes, LanguageHost& host) {
   if (o.csv) throw CliFailure{QStringLiteral("--csv действует только для одного спутника")};
   BatchOptions batch;
@@ -387,21 +455,10 @@ int BatchScan(const Options& o, const std::vector<int>& indexes, LanguageHost& h
     batch.exportDir = o.out;
   }
 
-  static QuietMessages quiet;  // outlives the run: the service is reset only when the command ends
-  SetMessageService(&quiet);
-  const bool showProgress = IsTerminal(stderr);
-  int done = 0;
-  const auto total = static_cast<int>(indexes.size());
-  const std::vector<SatelliteOutcome> outcomes =
-      RunBatchScan(indexes, host, batch, [&](const SatelliteOutcome& outcome) {
-        if (o.json) WriteOut(OutcomeJson(outcome));
-        if (showProgress) {
-          std::fprintf(stderr, "\r\033[K[%d/%d] %s", ++done, total, outcome.satellite().toUtf8().constData());
-          std::fflush(stderr);
-        }
-      });
-  if (showProgress) std::fputc('\n', stderr);
+  const std::vector<SatelliteOutcome> outcomes = RunQuietBatch(indexes, host, batch, o.json);
   if (!o.json) WriteOut(SummaryTable(outcomes));
+  if (o.notify) ShowChanges(ChangeEntriesOf(outcomes, QDateTime::currentDateTime()), true, o.json);
+  std::fflush(stdout);
   return BatchExitStatus(outcomes);
 }
 
@@ -433,6 +490,158 @@ int ShowCommand(const Options& o) {
     throw CliFailure{QStringLiteral("для спутника %1 нет сохранённой таблицы (%2)")
                          .arg(satellite, QDir::toNativeSeparators(SavedTablePath(satellite)))};
   WriteOut(FormatRows(table.rows(), IsTerminal(stdout)));
+  return kExitSame;
+}
+
+// ---- watch: the watched satellites, their scheduled comparison and the change log ----
+
+const QString kEmptyWatchText =
+    QStringLiteral("нет спутников для наблюдения; добавьте спутник: tevrin-cli watch --add SATELLITE");
+
+// The languages the window would scan with: its boxes as kept in MyIni.ini.
+void TickWindowLanguages(LanguageHost& host) {
+  const WindowSettings settings = LoadSettings(SettingsPath(), WindowSettings{});
+  host.rus = settings.rus;
+  host.ukr = settings.ukr;
+  host.bel = settings.bel;
+  if (settings.oth) host.other = settings.othText;
+  if (!AnyLanguageTicked(host))
+    throw CliFailure{kNoLanguageText + QStringLiteral(" (MyIni.ini, [LngCheck]; или --lang)")};
+}
+
+QByteArray WatchListText(const QStringList& names) {
+  QByteArray text;
+  for (const QString& name : names) {
+    const int index = SatelliteIndexByName(name);
+    text += (index > 0 ? QString::number(index) + QLatin1Char('\t') + name
+                       : QStringLiteral("-\t") + name + QStringLiteral("\tнет в каталоге"))
+                .toUtf8() +
+            '\n';
+  }
+  return text;
+}
+
+// --add, --remove, --list: the list in MyIni.ini, printed as it stands after the change.
+int WatchListCommand(const Options& o) {
+  if (o.watchList && (!o.watchAdd.isEmpty() || !o.watchRemove.isEmpty()))
+    throw CliFailure{QStringLiteral("--list не сочетается с --add и --remove")};
+  if (o.langGiven || o.notify)
+    throw CliFailure{QStringLiteral("--lang и --notify относятся к запуску наблюдения, не к списку")};
+  const QString path = SettingsPath();
+  QStringList names = WatchedSatellites(path);
+  const QStringList before = names;
+  for (const QString& argument : o.watchAdd) {
+    const QString name = SatelliteName(SatelliteFromArgument(argument));
+    if (!names.contains(name)) names << name;
+  }
+  for (const QString& argument : o.watchRemove) {
+    // A name the catalogue no longer has is removed by its exact text.
+    bool isNumber = false;
+    argument.toInt(&isNumber);
+    const QString name = isNumber || SatelliteIndexByName(argument) > 0
+                             ? SatelliteName(SatelliteFromArgument(argument))
+                             : argument;
+    if (!names.removeOne(name))
+      throw CliFailure{
+          QStringLiteral("спутника \"%1\" нет в списке наблюдения (tevrin-cli watch --list)").arg(name)};
+  }
+  if (names != before && !SaveWatchedSatellites(path, names))
+    throw CliFailure{QStringLiteral("не удалось записать ") + QDir::toNativeSeparators(path)};
+  WriteOut(WatchListText(names));
+  std::fflush(stdout);
+  return kExitSame;
+}
+
+// One pass over the watched satellites: the batch's scan, comparison and save
+// for each, one change-log entry and one notification per changed satellite.
+int WatchRunCommand(const Options& o) {
+  const QStringList names = WatchedSatellites(SettingsPath());
+  if (names.isEmpty()) throw CliFailure{kEmptyWatchText};
+  LanguageHost host;
+  if (o.langGiven) TickLanguages(o.lang, host);
+  else TickWindowLanguages(host);
+
+  std::vector<int> indexes;
+  bool skipped = false;
+  for (const QString& name : names) {
+    const int index = SatelliteIndexByName(name);
+    if (index > 0) {
+      indexes.push_back(index);
+      continue;
+    }
+    PrintError(
+        QStringLiteral("спутника \"%1\" нет в каталоге, пропущен (убрать: tevrin-cli watch --remove \"%1\")")
+            .arg(name));
+    skipped = true;
+  }
+  if (indexes.empty()) return kExitError;
+
+  const WatchLockResult lock = TryLockWatch(WatchLockPath());
+  if (!lock.lock) throw CliFailure{lock.refusal};
+
+  const QDateTime started = QDateTime::currentDateTime();
+  BatchOptions batch;
+  batch.flow.compare = true;
+  batch.flow.save = true;
+  const std::vector<SatelliteOutcome> outcomes = RunQuietBatch(indexes, host, batch, false);
+  WriteOut(SummaryTable(outcomes));
+  std::fflush(stdout);
+
+  int status = skipped ? kExitError : BatchExitStatus(outcomes);
+  const std::vector<ChangeEntry> entries = ChangeEntriesOf(outcomes, started);
+  try {
+    const ChangeLogAppend logged = AppendToChangeLog(ChangeLogPath(), entries, QDateTime::currentDateTime());
+    if (!logged.damage.isEmpty())
+      PrintError(QStringLiteral("журнал изменений повреждён (%1), отложен: %2")
+                     .arg(logged.damage, QDir::toNativeSeparators(logged.setAside)));
+  } catch (const std::exception& e) {
+    PrintError(QStringLiteral("журнал изменений не записан: ") + ErrorDisplayText(e));
+    status = kExitError;
+  }
+  ShowChanges(entries, o.notify, false);
+  return status;
+}
+
+int WatchCommand(const Options& o) {
+  if (!o.positional.isEmpty())
+    throw CliFailure{QStringLiteral("команда watch не принимает спутников; список: --add, --remove, --list")};
+  if (o.watchList || !o.watchAdd.isEmpty() || !o.watchRemove.isEmpty()) return WatchListCommand(o);
+  return WatchRunCommand(o);
+}
+
+QByteArray ChangeEntryText(const ChangeEntry& entry) {
+  QString text = entry.time.toLocalTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")) +
+                 QStringLiteral("  ") + ChangeSummaryText(entry) + QLatin1Char('\n');
+  const auto lines = [&](const std::vector<ChangedChannel>& channels, int count, const QString& mark) {
+    for (const ChangedChannel& channel : channels)
+      text += QStringLiteral("  %1  %2  %3\n").arg(mark, Cell(channel.transponder), Cell(channel.name));
+    if (count > static_cast<int>(channels.size()))
+      text += QStringLiteral("  %1  и ещё %2\n").arg(mark).arg(count - static_cast<int>(channels.size()));
+  };
+  lines(entry.added, entry.newCount, kMarkNew);
+  lines(entry.gone, entry.goneCount, kMarkGone);
+  return text.toUtf8();
+}
+
+// The change log newest first, of one satellite or of all.
+int ChangesCommand(const Options& o) {
+  if (o.positional.size() > 1)
+    throw CliFailure{QStringLiteral("команда changes ожидает не более одного спутника (tevrin-cli --help)")};
+  const QString satellite =
+      o.positional.isEmpty() ? QString() : SatelliteName(SatelliteFromArgument(o.positional.first()));
+  const QString path = ChangeLogPath();
+  const ChangeLogContents log = ReadChangeLog(path);
+  if (!log.damage.isEmpty())
+    throw CliFailure{QStringLiteral("журнал изменений повреждён (%1): %2; следующий запуск watch отложит его")
+                         .arg(log.damage, QDir::toNativeSeparators(path))};
+  QByteArray out;
+  for (const ChangeEntry& entry : NewestFirst(log.entries)) {
+    if (!satellite.isEmpty() && entry.satellite != satellite) continue;
+    if (o.json) out += ChangeEntryJson(entry) + '\n';
+    else out += (out.isEmpty() ? QByteArray() : QByteArray("\n")) + ChangeEntryText(entry);
+  }
+  WriteOut(out);
+  std::fflush(stdout);
   return kExitSame;
 }
 
@@ -509,6 +718,14 @@ QString HelpText() {
       "                               saved: путь, если таблица записана / path when written\n"
       "  show SATELLITE [--ntv] [--tri]  сохранённая таблица, с фильтром пакетов\n"
       "                               the saved table, with the package filter\n"
+      "      --notify                 (scan с --compare) уведомление на рабочем столе о каждом изменении\n"
+      "                               (scan with --compare) a desktop notification per changed satellite\n"
+      "  watch [--notify] [--lang CODES]  наблюдаемые спутники: сканирование, сравнение, сохранение,\n"
+      "                               запись в журнал изменений; языки — из MyIni.ini, если нет --lang\n"
+      "                               the watched satellites: scan, compare, save and log the changes;\n"
+      "                               languages from MyIni.ini unless --lang\n"
+      "  watch --add SAT | --remove SAT | --list   список наблюдения / the watch list\n"
+      "  changes [SATELLITE] [--json]  журнал изменений, новые сверху / the change log, newest first\n"
       "\n"
       "Общие параметры / Common options:\n"
       "  --base DIR                   каталог с Base/ и cache.txt (по умолчанию — рядом с программой,\n"
@@ -552,6 +769,8 @@ int RunCommandLine(const QStringList& arguments) {
     if (o.command == u"list") return ListCommand(o);
     if (o.command == u"scan") return ScanCommand(o);
     if (o.command == u"show") return ShowCommand(o);
+    if (o.command == u"watch") return WatchCommand(o);
+    if (o.command == u"changes") return ChangesCommand(o);
     if (o.command.isEmpty()) throw CliFailure{QStringLiteral("не указана команда (tevrin-cli --help)")};
     throw CliFailure{QStringLiteral("неизвестная команда \"%1\" (tevrin-cli --help)").arg(o.command)};
   } catch (const CliFailure& failure) {

@@ -138,6 +138,18 @@ QWidget* WebBannerEngine::embeddedHost() {
   container->setAttribute(Qt::WA_DontCreateNativeAncestors);
   container->setGeometry(QRect(kViewPosition, kViewSize));
   container->show();
+  // On Wayland the view is a subsurface of the main window. Qt's container
+  // takes the window in only as it first shows, and places it at its next
+  // move: until then it sits in the window's corner, over the search
+  // criteria. A move there and back as it shows puts it into the pane.
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+    connect(host->windowHandle(), &QWindow::visibleChanged, container, [container](bool visible) {
+      if (!visible) return;
+      const QPoint at = container->pos();
+      container->move(at + QPoint(0, 1));
+      container->move(at);
+    });
+  }
   container_ = container;
   host_ = host;
   return host;
