@@ -765,7 +765,7 @@ int RunCommandLine(const QStringList& arguments) {
       SetExeDirOverride(o.base);
     }
     // What a killed run left in the tool's folder goes before this run adds its own.
-    if (o.command == u"scan") RemoveStaleLitter();
+    if (o.command == u"scan" || o.command == u"watch") RemoveStaleLitter();
     if (o.command == u"list") return ListCommand(o);
     if (o.command == u"scan") return ScanCommand(o);
     if (o.command == u"show") return ShowCommand(o);
