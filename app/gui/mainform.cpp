@@ -7,6 +7,7 @@
 #include "app/gui/skin.h"
 #include "app/messages.h"
 #include "app/settings.h"
+#include "scan/bundledsite.h"
 #include "scan/catalogue.h"
 #include "scan/chartparser.h"
 #include "scan/gui/bindstatuscallback.h"
@@ -615,7 +616,10 @@ void TMainF::CheckBoxOthClick() {
 
 // --- Banner and site link ---------------------------------------------------
 
-void TMainF::Button1Click() { banner_->navigate(QUrl(BannerPageUrl())); }
+void TMainF::Button1Click() {
+  EnsureBundledMakerSite([] { QCoreApplication::processEvents(); });
+  banner_->navigate(QUrl(BannerPageUrl()));
+}
 
 void TMainF::WebBrowser1BeforeNavigate2() { sPanel1->hide(); }
 
@@ -644,7 +648,12 @@ void TMainF::LabelURLMouseEnter() { SetLinkUnderlined(LabelURL, true); }
 
 void TMainF::LabelURLMouseLeave() { SetLinkUnderlined(LabelURL, false); }
 
-void TMainF::LabelURLClick() { QDesktopServices::openUrl(QUrl(MakerSiteUrl())); }
+// The bundled site is started first, so the browser finds it; it stays up a
+// while after the tool has closed.
+void TMainF::LabelURLClick() {
+  EnsureBundledMakerSite();
+  QDesktopServices::openUrl(QUrl(MakerSiteUrl()));
+}
 
 bool TMainF::eventFilter(QObject* watched, QEvent* event) {
   if (watched == LabelURL) {
