@@ -318,6 +318,7 @@ void TMainF::connectHandlers() {
   connect(banner_.get(), &BannerView::beforeNavigate, this, guarded(&TMainF::WebBrowser1BeforeNavigate2));
   connect(banner_.get(), &BannerView::navigateComplete, this, guarded(&TMainF::WebBrowser1NavigateComplete2));
   connect(banner_.get(), &BannerView::documentComplete, this, guarded(&TMainF::WebBrowser1DocumentComplete));
+  connect(banner_.get(), &BannerView::navigateError, this, guarded(&TMainF::WebBrowser1NavigateError));
 }
 
 // The one gate for a running scan. The handlers behind it read, sort or
@@ -622,6 +623,10 @@ void TMainF::Button1Click() {
 }
 
 void TMainF::WebBrowser1BeforeNavigate2() { sPanel1->hide(); }
+
+// A page that could not be loaded (no answer, an HTTP error) is not shown:
+// the pane stays hidden instead of showing the web engine's error page.
+void TMainF::WebBrowser1NavigateError() { sPanel1->hide(); }
 
 void TMainF::WebBrowser1NavigateComplete2() {
   sPanel1->show();

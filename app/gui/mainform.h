@@ -108,6 +108,7 @@ class TMainF : public QWidget {
   void WebBrowser1BeforeNavigate2();
   void WebBrowser1NavigateComplete2();
   void WebBrowser1DocumentComplete();
+  void WebBrowser1NavigateError();
   void StyleBannerPage();
   void LabelURLMouseEnter();
   void LabelURLMouseLeave();
