@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -33,6 +34,11 @@ ChannelRow Channel(const QString& name) {
 QRect InWindow(QWidget* control, QWidget* window) {
   return QRect(control->mapTo(window, QPoint(0, 0)), control->size());
 }
+// A top-level window that will not close, as the banner's embedded one would not.
+class StubbornWindow : public QWidget {
+ protected:
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
 }  // namespace
 
 class TstGuiMainForm : public QObject {
@@ -75,6 +81,30 @@ class TstGuiMainForm : public QObject {
     QVERIFY(w.ListViewNew->font().bold());
     QCOMPARE(w.CmbBoxURL->font().pixelSize(), 15);
     QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // The terminate request after a failed download closes the window as the
+  // user would and ends the event loop, even while another window refuses to
+  // close (a plain quit() is refused then).
+  void terminateRequestCannotBeRefused() {
+    test::TempExeDir home;
+    StubbornWindow stubborn;
+    stubborn.show();
+    int status = -1;
+    {
+      TMainF w;
+      w.show();
+      QTimer::singleShot(0, &w, [&w] { w.terminateTool(); });
+      QTimer deadline;  // only for a refused request: the loop would never end
+      deadline.setSingleShot(true);
+      QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+      deadline.start(30000);
+      status = QCoreApplication::exec();
+      QVERIFY(!w.isVisible());
+    }
+    QCOMPARE(status, 0);
+    QVERIFY(stubborn.isVisible());
+    QVERIFY(test::ReadBytes(home.file("MyIni.ini")).contains("[Size]"));
   }
 
   void designedFontsOrTheirMetricTwins() {

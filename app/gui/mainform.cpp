@@ -108,9 +108,22 @@ QColor ButtonFaceColour() { return QApplication::palette().color(QPalette::Butto
 
 }  // namespace
 
+// Ends the event loop outright. QCoreApplication::quit() would first ask every
+// top-level window to close and give up at the first that does not: the
+// banner's web view lives in a top-level widget embedded in the pane, whose
+// window Qt refuses to close, so a quit while the banner is shown was refused
+// whenever that widget came before the main window in Qt's (hash-ordered)
+// list of windows.
 std::function<void()>& TMainF::TerminateHook() {
-  static std::function<void()> hook = [] { QCoreApplication::quit(); };
+  static std::function<void()> hook = [] { QCoreApplication::exit(0); };
   return hook;
+}
+
+void TMainF::terminateTool() {
+  // The normal close first: the bounds are taken while the window is framed,
+  // and FormDestroy writes the settings when the window is destroyed.
+  close();
+  TerminateHook()();
 }
 
 TMainF::TMainF(QWidget* parent) : QWidget(parent), ui_(new Ui::TMainF), model_(new ChannelTableModel(this)) {
@@ -540,7 +553,7 @@ void TMainF::BitBtnGoClick() {
   if (result == ScanResult::DownloadFailed) {
     setEnabled(true);
     Messages().error(kDownloadErrorText);
-    TerminateHook()();
+    terminateTool();
     return;
   }
   readyForTheNextScan();
