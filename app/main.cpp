@@ -2,6 +2,7 @@
 #include "app/gui/hints.h"
 #include "app/gui/mainform.h"
 #include "app/gui/messageboxes.h"
+#include "app/gui/textfit.h"
 #include "app/savefile.h"
 #include "scan/gui/formloadurl.h"
 #include "web/gui/bannerview.h"
@@ -43,6 +44,14 @@ void ProbeBannerModule(tevrin::TMainF& window) {
     QCoreApplication::exit(4);
   });
 }
+// For the install checks: TEVRIN_PROBE_TEXTS=1 prints, once the window is
+// laid out, every caption with the width it needs in the window's own fonts
+// and the width it gets ("tevrin: text: Label1 "..." 97 of 102 px: fits").
+void ProbeTexts(const tevrin::TMainF& window) {
+  for (const tevrin::TextFit& fit : tevrin::MeasureTexts(window))
+    std::fprintf(stderr, "tevrin: text: %s\n", qPrintable(tevrin::DescribeFit(fit)));
+  std::fflush(stderr);
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +84,8 @@ int main(int argc, char** argv) {
   tevrin::TFormLoadURL FormLoadURL(&MainF);
   MainF.setFormLoadURL(&FormLoadURL);
   MainF.show();
+  if (qEnvironmentVariableIsSet("TEVRIN_PROBE_TEXTS"))
+    QTimer::singleShot(0, &MainF, [&MainF] { ProbeTexts(MainF); });
   if (qEnvironmentVariableIsSet("TEVRIN_PROBE_BANNER"))
     QTimer::singleShot(0, &MainF, [&MainF] { ProbeBannerModule(MainF); });
   const int status = app.exec();
