@@ -13,7 +13,8 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin \
   libgl-dev libvulkan-dev libxkbcommon-dev \
   libgumbo-dev libicu-dev \
-  fonts-liberation fonts-dejavu-core \
+  fonts-liberation fonts-liberation2 fonts-dejavu-core \
   clang libclang-rt-14-dev clang-format clang-tidy \
   xvfb xauth openbox wmctrl xdotool x11-utils \
-  dpkg-dev desktop-file-utils appstream lintian
+  dpkg-dev desktop-file-utils appstream lintian \
+  systemd bubblewrap mmdebstrap
