@@ -35,7 +35,7 @@ QString Loopback(quint16 port) { return QStringLiteral("http://127.0.0.1:%1").ar
 
 // A stand-in server program that only notes that it was started.
 QString RecordingProgram(const QTemporaryDir& dir) {
-  const QString program = dir.filePath("server");
+  QString program = dir.filePath("server");
   test::WriteBytes(program, "#!/bin/sh\necho \"$@\" >> \"$0.calls\"\n");
   QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
   return program;
