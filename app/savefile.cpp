@@ -109,7 +109,8 @@ bool ReplacingFile::open() {
   return true;
 }
 
-bool ReplacingFile::commit() {
+bool ReplacingFile::finish() {
+  if (finished_) return true;
   if (temp_.isEmpty()) {
     if (error_.isEmpty()) error_ = SystemErrorText(EBADF);
     return false;
@@ -124,16 +125,22 @@ bool ReplacingFile::commit() {
     error_ = device_->errorString();
     ok = false;
   }
-  if (ok && ::rename(QFile::encodeName(temp_).constData(), QFile::encodeName(path_).constData()) != 0) {
-    error_ = SystemErrorText(errno);
-    ok = false;
-  }
+  if (!ok) cancel();
+  finished_ = ok;
+  return ok;
+}
+
+bool ReplacingFile::commit() {
+  if (!finish()) return false;
+  const bool ok = ::rename(QFile::encodeName(temp_).constData(), QFile::encodeName(path_).constData()) == 0;
   if (ok) temp_.clear();
+  else error_ = SystemErrorText(errno);
   cancel();
   return ok;
 }
 
 void ReplacingFile::cancel() {
+  finished_ = false;
   if (device_) device_->Release();
   if (!temp_.isEmpty()) ::unlink(QFile::encodeName(temp_).constData());
   temp_.clear();

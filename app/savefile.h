@@ -23,8 +23,12 @@ class ReplacingFile {
 
   bool open();          // creates the temporary file; false with errorString() set
   QIODevice& device();  // unbuffered: a failed write says why at once
-  bool commit();        // writes out, syncs and renames; false with errorString() set
-  void cancel();        // drops the temporary file
+  // Writes out, syncs and closes the temporary file without renaming it, so
+  // that files that belong together are all on disk before the first takes
+  // its name. False with errorString() set, the temporary file dropped.
+  bool finish();
+  bool commit();  // finish() when not done yet, then the rename; false with errorString() set
+  void cancel();  // drops the temporary file
   // The system's text of the first failure ("Permission denied", "File too large", ...).
   QString errorString() const { return error_; }
 
@@ -34,6 +38,7 @@ class ReplacingFile {
   QString temp_;
   std::unique_ptr<Device> device_;
   QString error_;
+  bool finished_ = false;
 };
 
 // Writes a file whole through a ReplacingFile: a full disk or a broken write

@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
       for (const ChannelRow& r : scanned) table.appendRow(r);
     };
     Report("comparison", n, BestMs(runs, compare, loadScan));
-    if (result.changes != 2 * ((n + 9) / 10)) std::printf("unexpected change count %d\n", result.changes);
+    if (result.changes() != 2 * ((n + 9) / 10)) std::printf("unexpected change count %d\n", result.changes());
 
     Report("export", n, BestMs(runs, [&] { ExportTable(table.rows(), BesideExe("exsport.csv")); }));
   }

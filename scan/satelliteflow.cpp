@@ -26,26 +26,6 @@ SatelliteOutcome FailedOutcome(int index, const QString& text) {
   return outcome;
 }
 
-std::optional<ComparisonResult> CompareWithSaved(const QString& satellite, ChannelTableModel& table,
-                                                 std::vector<SavedRecord>& previous) {
-  std::vector<SavedRecord> records;
-  if (!ReadSavedTable(SavedTablePath(satellite), records)) return std::nullopt;
-  // Only a table read to its end replaces the previous one; a read failure
-  // has thrown before any current row is touched.
-  previous = std::move(records);
-  return CompareWithPrevious(table, previous);
-}
-
-SaveResult SaveSatelliteTable(const QString& satellite, const ChannelTableModel& table, const QDate& today,
-                              const std::function<bool(const QDate& modified)>& mayReplace) {
-  if (table.count() == 0) return SaveResult::EmptyTable;
-  const QString path = SavedTablePath(satellite);
-  const QFileInfo existing(path);
-  if (existing.exists() && !mayReplace(existing.lastModified().date())) return SaveResult::Kept;
-  WriteSavedTable(path, table.rows(), today);
-  return SaveResult::Saved;
-}
-
 QString SatelliteOutcome::satellite() const { return SatelliteName(index); }
 int SatelliteOutcome::position() const { return ChartPosition(index); }
 

@@ -6,7 +6,6 @@
 #include <QDate>
 #include <QString>
 
-#include <functional>
 #include <optional>
 #include <vector>
 
@@ -17,21 +16,8 @@ class ChartParserHost;
 class IBindStatusCallback;
 
 // The steps after a scan that the window's buttons, the single command-line
-// scan and the batch all take: compare with the saved table, then save.
-
-// Compares `table` with the saved table of `satellite`, which is read into
-// `previous` (replaced only when the whole file was read). Nothing when the
-// satellite has no saved table; a read failure throws before a row is touched.
-std::optional<ComparisonResult> CompareWithSaved(const QString& satellite, ChannelTableModel& table,
-                                                 std::vector<SavedRecord>& previous);
-
-enum class SaveResult { Saved, EmptyTable, Kept };
-
-// Writes the table into the saved table of `satellite`. An empty table writes
-// nothing; an existing file is replaced only when `mayReplace` (given its
-// modification date) says so. Write failures throw TevrinError.
-SaveResult SaveSatelliteTable(const QString& satellite, const ChannelTableModel& table, const QDate& today,
-                              const std::function<bool(const QDate& modified)>& mayReplace);
+// scan and the batch all take: compare with the saved table (CompareWithSaved,
+// table/comparison.h), then save (SaveSatelliteTable, table/records.h).
 
 // What one satellite's run asks for.
 struct FlowOptions {
@@ -60,7 +46,7 @@ struct SatelliteOutcome {
   int position() const;
   // New or gone rows; a satellite without an earlier table counts as changed.
   bool changed() const {
-    return status == FlowStatus::NoPreviousTable || (comparison && comparison->changes > 0);
+    return status == FlowStatus::NoPreviousTable || (comparison && comparison->changes() > 0);
   }
   // "ok", "нет более ранних записей" or the error text.
   QString resultText() const;

@@ -3,7 +3,9 @@
 #include "app/errors.h"
 #include "app/paths.h"
 #include "app/savefile.h"
+#include "table/fulltexts.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -59,20 +61,32 @@ SavedRecord RecordFromRow(const ChannelRow& row, const QString& saveDate) {
 }
 }  // namespace
 
+QString RecordForm(const QString& text, RecordField field) {
+  return FromCp1251(ToCp1251(text, field.maxChars));
+}
+
+RecordFileStamp StampOf(QByteArrayView recordFileBytes) {
+  return {recordFileBytes.size(), QCryptographicHash::hash(recordFileBytes, kStampHash)};
+}
+
 QString SaveDateText(const QDate& date) { return date.toString(QStringLiteral("dd.MM.yyyy")); }
 
 QString SavedTablePath(const QString& satellite) {
   return BesideExe(QStringLiteral("Base/") + satellite + QStringLiteral(".rec"));
 }
 
-void ReadSavedRecords(QIODevice& device, const std::function<void(const SavedRecord&)>& onRecord) {
+RecordFileStamp ReadSavedRecords(QIODevice& device, const std::function<void(const SavedRecord&)>& onRecord) {
   constexpr qint64 kChunk = qint64(kRecordSize) * 256;
   QByteArray buffer(kChunk, Qt::Uninitialized);
+  QCryptographicHash hash(kStampHash);
+  RecordFileStamp stamp;
   qint64 filled = 0;
   for (;;) {
     const qint64 got = device.read(buffer.data() + filled, kChunk - filled);
     if (got < 0) throw TevrinError(device.errorString());
     if (got == 0) break;
+    hash.addData(QByteArrayView(buffer.constData() + filled, got));
+    stamp.size += got;
     filled += got;
     const auto* bytes = reinterpret_cast<const unsigned char*>(buffer.constData());
     qint64 offset = 0;
@@ -80,28 +94,72 @@ void ReadSavedRecords(QIODevice& device, const std::function<void(const SavedRec
     filled -= offset;
     if (filled > 0) std::memmove(buffer.data(), buffer.constData() + offset, static_cast<size_t>(filled));
   }
+  stamp.digest = hash.result();
+  return stamp;
 }
 
 bool ReadSavedTable(const QString& path, std::vector<SavedRecord>& records) {
+  records.clear();
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return false;
   // The file closes when it goes out of scope, error or not.
-  ReadSavedRecords(file, [&records](const SavedRecord& r) { records.push_back(r); });
+  const RecordFileStamp stamp =
+      ReadSavedRecords(file, [&records](const SavedRecord& r) { records.push_back(r); });
+  file.close();
+  ApplyFullTexts(FullTextsPath(path), stamp, records);
   return true;
 }
 
 void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, const QDate& today) {
+  const QString date = SaveDateText(today);
+  QByteArray table;
+  FullTextsFile texts;
+  for (const ChannelRow& row : rows) {
+    if (row.mark == kMarkGone) continue;
+    const SavedRecord record = RecordFromRow(row, date);
+    const TChannelRec rec = EncodeRecord(record);
+    table.append(reinterpret_cast<const char*>(rec.bytes), kRecordSize);
+    texts.rows.push_back(FullTextsOf(record));
+  }
+  texts.recordFile = StampOf(table);
+  const QByteArray companion = EncodeFullTexts(texts);
+  // Texts beyond any reader's bound are not kept: the records then stand alone.
+  const bool keepTexts = companion.size() <= kMaxFullTextsBytes;
+
   // A failure to create the directory shows up as the failure to create the file.
   QDir().mkpath(QFileInfo(path).absolutePath());
-  const QString date = SaveDateText(today);
-  WriteFileWhole(path, [&rows, &date](QIODevice& file) {
-    for (const ChannelRow& row : rows) {
-      if (row.mark == kMarkGone) continue;
-      const TChannelRec rec = EncodeRecord(RecordFromRow(row, date));
-      if (file.write(reinterpret_cast<const char*>(rec.bytes), kRecordSize) != kRecordSize) return false;
+  const auto writeWhole = [](ReplacingFile& file, const QByteArray& bytes) {
+    if (!file.open()) throw TevrinError(file.errorString());
+    if (file.device().write(bytes) != bytes.size()) {
+      const QString text = file.device().errorString();
+      file.cancel();
+      throw TevrinError(text);
     }
-    return true;
-  });
+    if (!file.finish()) throw TevrinError(file.errorString());
+  };
+  const QString textsPath = FullTextsPath(path);
+  ReplacingFile tableFile(path);
+  ReplacingFile textsFile(textsPath);
+  writeWhole(tableFile, table);
+  if (keepTexts) {
+    writeWhole(textsFile, companion);
+    // The companion first: should the table's rename then fail, the previous
+    // table stays and the new companion, bound to other bytes, is ignored.
+    if (!textsFile.commit()) throw TevrinError(textsFile.errorString());
+  }
+  if (!tableFile.commit()) throw TevrinError(tableFile.errorString());
+  // A companion of an earlier save would be stale now; only a file or a link is removed.
+  if (!keepTexts && !QFileInfo(textsPath).isDir()) QFile::remove(textsPath);
+}
+
+SaveResult SaveSatelliteTable(const QString& satellite, const ChannelTableModel& table, const QDate& today,
+                              const std::function<bool(const QDate& modified)>& mayReplace) {
+  if (table.count() == 0) return SaveResult::EmptyTable;
+  const QString path = SavedTablePath(satellite);
+  const QFileInfo existing(path);
+  if (existing.exists() && !mayReplace(existing.lastModified().date())) return SaveResult::Kept;
+  WriteSavedTable(path, table.rows(), today);
+  return SaveResult::Saved;
 }
 
 QString ShortDateText(const QDate& date, const QLocale& locale) {

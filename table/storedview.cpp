@@ -1,6 +1,6 @@
 #include "table/storedview.h"
 
-#include <QFile>
+#include <vector>
 
 namespace tevrin {
 bool PassesPackageFilter(const QString& transponder, const PackageFilter& filter) {
@@ -21,6 +21,15 @@ ChannelRow StoredViewRow(const SavedRecord& record, int number) {
   return row;
 }
 
+namespace {
+void AppendStoredRows(const std::vector<SavedRecord>& records, const PackageFilter& filter,
+                      ChannelTableModel& table) {
+  for (const SavedRecord& record : records)
+    if (PassesPackageFilter(record.transponder, filter))
+      table.appendRow(StoredViewRow(record, table.count() + 1));
+}
+}  // namespace
+
 void LoadStoredViewFrom(QIODevice& device, const PackageFilter& filter, ChannelTableModel& table) {
   ChannelTableModel::BulkUpdate bracket(table);  // balanced when a read failure leaves the load
   table.clear();
@@ -31,12 +40,17 @@ void LoadStoredViewFrom(QIODevice& device, const PackageFilter& filter, ChannelT
 }
 
 bool LoadStoredView(const QString& satellite, const PackageFilter& filter, ChannelTableModel& table) {
-  QFile file(SavedTablePath(satellite));
-  if (!file.open(QIODevice::ReadOnly)) {
-    table.clear();
-    return false;
+  ChannelTableModel::BulkUpdate bracket(table);  // balanced when a read failure leaves the load
+  table.clear();
+  std::vector<SavedRecord> records;
+  try {
+    // The full texts are known only once the whole file is read, so the rows follow.
+    if (!ReadSavedTable(SavedTablePath(satellite), records)) return false;
+  } catch (...) {
+    AppendStoredRows(records, filter, table);  // the rows before the failure stay
+    throw;
   }
-  LoadStoredViewFrom(file, filter, table);
+  AppendStoredRows(records, filter, table);
   return true;
 }
 

@@ -23,13 +23,15 @@ bool PassesPackageFilter(const QString& transponder, const PackageFilter& filter
 // the name and the free or paid image on the encryption.
 ChannelRow StoredViewRow(const SavedRecord& record, int number);
 
-// Replaces the table by the records of the device that pass the filter, in
-// one bulk update, numbered 1..N. A read failure keeps the rows read so far,
-// closes the bulk update and throws.
+// Replaces the table by the records of the device that pass the filter, with
+// their record texts, in one bulk update, numbered 1..N. A read failure keeps
+// the rows read so far, closes the bulk update and throws.
 void LoadStoredViewFrom(QIODevice& device, const PackageFilter& filter, ChannelTableModel& table);
 
-// The same for the satellite's saved table. The table is emptied in any case;
-// returns false, showing nothing, when the file does not open.
+// The same for the satellite's saved table, with the full texts kept beside
+// it when they are valid (the filter then looks at the full transponder
+// text). The table is emptied in any case; returns false, showing nothing,
+// when the file does not open.
 bool LoadStoredView(const QString& satellite, const PackageFilter& filter, ChannelTableModel& table);
 
 }  // namespace tevrin

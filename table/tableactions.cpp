@@ -2,7 +2,6 @@
 
 #include "app/messages.h"
 #include "app/paths.h"
-#include "scan/satelliteflow.h"
 #include "table/comparison.h"
 #include "table/csvexport.h"
 

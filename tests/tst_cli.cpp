@@ -393,6 +393,52 @@ class TstCli : public QObject {
     }
   }
 
+  // Charts with names the saved record cannot hold, scanned twice unchanged:
+  // the second run finds nothing new or gone and says so with exit status 0.
+  void unchangedChartsWithAnyNamesCompareUnchanged() {
+    QTemporaryDir site;
+    QCOMPARE(gencharts::WriteSite(site.path(), 0), QString());
+    const QByteArray wide = Page(
+        Transponder("11766 L", "DVB-S2") + Channel("Ελληνική TV", "TV", "FTA", "gre rus") +
+        Channel("TRT Türk ş ğ ı İ", "TV", "Conax", "tur") + Channel("قناة الجزيرة", "TV", "FTA", "rus ara") +
+        Transponder("12034 R", QString(190, u'x')) + Channel("Télé Zürich Ñandú 😀", "TV", "FTA", "tur") +
+        Channel(QString(110, u'Ж') + "0123456789", "TV", "FTA", "rus"));
+    for (const int position : {13, 31}) {
+      QFile f(site.filePath(QString("charts/%1.html").arg(position)));
+      QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      f.write(wide);
+    }
+    ChartServer server(site.path());
+    server.setLogging(false);
+    QVERIFY(server.listen());
+    test::TempExeDir base;
+    const QStringList all{"scan", "--all", "--lang", "rus,tur", "--base", base.path(), "--compare", "--save"};
+
+    Run r = run(all, server.baseUrl());
+    QCOMPARE(r.exitCode, 1);  // no earlier tables
+    r = run(all, server.baseUrl());
+    QCOMPARE(r.errLines, QStringList());
+    QCOMPARE(r.exitCode, 0);
+    const QStringList lines = Lines(r.out);
+    QCOMPARE(lines.size(), 19);
+    for (const QString& line : lines.mid(1))
+      QVERIFY2(line.simplified().endsWith(" 0 0 ok"), qPrintable(line));
+    QCOMPARE(lines[5].simplified(), kHotBird + " 13 5 0 0 ok");
+
+    r = run({"scan", "5", "--lang", "rus,tur", "--base", base.path(), "--compare", "--save"},
+            server.baseUrl());
+    QCOMPARE(r.exitCode, 0);
+    QCOMPARE(Lines(r.out).last(), QString("Изменений не обнаружено."));
+
+    r = run({"show", "5", "--base", base.path()});
+    QCOMPARE(r.exitCode, 0);
+    const QString shown = QString::fromUtf8(r.out);
+    for (const QString& name : {QString("Ελληνική TV"), QString("TRT Türk ş ğ ı İ"), QString("قناة الجزيرة"),
+                                QString("Télé Zürich Ñandú 😀"), QString(110, u'Ж') + "0123456789"})
+      QVERIFY2(shown.contains("\t" + name + "\t"), qPrintable(name));
+    QVERIFY(shown.contains("\t12034 R." + QString(190, u'x') + "\t"));
+  }
+
   void batchOptionsAreChecked_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::newRow("jobs zero") << QStringList{"scan", "--all", "--lang", "rus", "--jobs", "0"};

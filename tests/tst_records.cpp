@@ -61,6 +61,15 @@ std::vector<SavedRecord> ReadRecords(const QString& path, bool* opened = nullptr
   return out;
 }
 
+// The records as the .rec holds them, without the full texts beside it.
+std::vector<SavedRecord> RecordTexts(const QString& path) {
+  std::vector<SavedRecord> out;
+  QFile file(path);
+  if (file.open(QIODevice::ReadOnly))
+    ReadSavedRecords(file, [&out](const SavedRecord& r) { out.push_back(r); });
+  return out;
+}
+
 ChannelRow RowOf(const SavedRecord& r, int number) {
   return ScanRow(number, r.transponder, r.channelName, r.audio, r.video, r.coding);
 }
@@ -233,7 +242,7 @@ void TestRecords::newRowsAreSavedGoneRowsLeftOut() {
   const std::vector<SavedRecord> expected = {{"A", "kept", "rus", "MPEG-4", "Conax", "05.03.2024"},
                                              {"B", "new", "rus", "MPEG-4", "Conax", "05.03.2024"},
                                              {"Тр.новый", "Им.новый", "---", "", "", "05.03.2024"}};
-  QCOMPARE(ReadRecords(path), expected);
+  QCOMPARE(RecordTexts(path), expected);
 
   // Only gone rows: a file of length 0.
   WriteSavedTable(path, {rows[2]}, QDate(2024, 3, 5));
@@ -286,6 +295,7 @@ void TestRecords::failedSaveKeepsThePreviousTableWhole() {
     const QString path = SavedTablePath("S");
     WriteSavedTable(path, rows, QDate(2024, 1, 1));
     const QByteArray before = ReadAll(path);
+    const QByteArray beforeTexts = ReadAll(path + ".json");
     std::vector<ChannelRow> big;
     big.reserve(200);
     for (int i = 0; i < 200; ++i) big.push_back(ScanRow(i + 1, QString::number(i), "name"));
@@ -299,7 +309,9 @@ void TestRecords::failedSaveKeepsThePreviousTableWhole() {
       }
     }
     QCOMPARE(ReadAll(path), before);
-    QCOMPARE(QDir(exe.file("Base")).entryList(QDir::Files), QStringList{"S.rec"});  // no leftovers
+    QCOMPARE(ReadAll(path + ".json"), beforeTexts);
+    QCOMPARE(QDir(exe.file("Base")).entryList(QDir::Files),
+             (QStringList{"S.rec", "S.rec.json"}));  // no leftovers
   }
 }
 
@@ -344,8 +356,10 @@ void TestRecords::randomRowsRoundTrip() {
         ScanRow(i + 1, randomText(170), randomText(120), randomText(110), randomText(14), randomText(110)));
   const QString path = SavedTablePath(QStringLiteral("Random"));
   WriteSavedTable(path, rows, QDate(2024, 2, 1));
-  const std::vector<SavedRecord> read = ReadRecords(path);
+  const std::vector<SavedRecord> read = RecordTexts(path);
   QCOMPARE(read.size(), rows.size());
+  const std::vector<SavedRecord> full = ReadRecords(path);
+  QCOMPARE(full.size(), rows.size());
   for (size_t i = 0; i < rows.size(); ++i) {
     const ChannelRow& r = rows[i];
     const SavedRecord expected{
@@ -353,6 +367,10 @@ void TestRecords::randomRowsRoundTrip() {
         ExpectedAfterSave(r.subItems[3], 100, codePage), ExpectedAfterSave(r.subItems[4], 10, codePage),
         ExpectedAfterSave(r.subItems[5], 100, codePage), "01.02.2024"};
     QCOMPARE(read[i], expected);
+    // Beside the records every text comes back whole.
+    const SavedRecord whole{r.subItems[1], r.subItems[2], r.subItems[3], r.subItems[4],
+                            r.subItems[5], "01.02.2024",  true};
+    QCOMPARE(full[i], whole);
   }
 }
 

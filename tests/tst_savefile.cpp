@@ -37,6 +37,9 @@ class TstSaveFile : public QObject {
     QTest::newRow("saved table") << "Base/S.rec" << Writer([](const QString& p) {
       WriteSavedTable(p, kRows, QDate(2024, 1, 1));
     });
+    QTest::newRow("saved table's full texts")
+        << "Base/S.rec.json"
+        << Writer([](const QString& p) { WriteSavedTable(p.chopped(5), kRows, QDate(2024, 1, 1)); });
     QTest::newRow("export") << "exsport.csv" << Writer([](const QString& p) { ExportTable(kRows, p); });
     QTest::newRow("settings") << "MyIni.ini" << Writer([](const QString& p) {
       QVERIFY(WritePrivateProfileString("Size", "Top", "10", p));
@@ -65,8 +68,10 @@ class TstSaveFile : public QObject {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     QCOMPARE(st.st_mode & 0777, 0666 & ~mask);
-    QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden),
-             QStringList{QFileInfo(path).fileName()});
+    // Beside a saved table only its full texts; no temporary file is left.
+    QStringList expected{QFileInfo(path).fileName()};
+    if (name.startsWith("Base/")) expected = QStringList{"S.rec", "S.rec.json"};
+    QCOMPARE(QDir(QFileInfo(path).path()).entryList(QDir::Files | QDir::Hidden), expected);
   }
 
   void replacingKeepsPermissionsAndALinkedBaseFolderStillWorks() {

@@ -2,14 +2,14 @@
 # Builds the libFuzzer targets with clang in build-fuzz/ and runs each for a
 # bounded time on a copy of its seed inputs. Installs nothing.
 #   FUZZ_SECONDS   time per target (default 60)
-#   FUZZ_TARGETS   which targets (default: all four)
+#   FUZZ_TARGETS   which targets (default: all five)
 #   BUILD_DIR      build directory (default build-fuzz)
 # Exits non-zero when any target crashes, leaks, times out, runs out of memory
 # or gets a sanitizer report; the reproducer is left in build-fuzz/findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH="${FUZZ_SECONDS:-60}"
-TARGETS="${FUZZ_TARGETS:-chartpage savedtable profile exportline}"
+TARGETS="${FUZZ_TARGETS:-chartpage savedtable fulltexts profile exportline}"
 BUILD="${BUILD_DIR:-build-fuzz}"
 
 CC=clang CXX=clang++ cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug \

@@ -77,6 +77,7 @@ ROWS=$(printf '%s\n' "$OUT" | grep -c .)  # piped: one tab-separated line a chan
 REC="$DATA/Base/Hot Bird 13.0°E.rec"
 [ -f "$REC" ] || fail "no saved table at $REC"
 [ "$(stat -c %s "$REC")" -eq $((ROWS * 476)) ] || fail "saved table does not hold the $ROWS rows"
+grep -q '"format":"tevrin-full-texts"' "$REC.json" || fail "no full texts beside the saved table"
 [ ! -e "$ROOT/usr/bin/Base" ] && [ ! -e "$ROOT/usr/bin/cache.txt" ] || fail "files written beside the binary"
 pass "tevrin-cli scans $ROWS channels as $WHO and saves them into $DATA"
 
