@@ -56,17 +56,21 @@ as_user() {
   "${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"
 }
 DATA="$USER_HOME/.local/share/Tevrin"
+# The address a chart server started on port 0 reports in its log, once it does.
+listening_on() {
+  for _ in $(seq 100); do
+    grep -q '^listening on ' "$1" && break
+    sleep 0.1
+  done
+  sed -n 's/^listening on //p' "$1"
+}
 
 # The bundled chart server on a free loopback port, serving its installed site.
 # (Started without a function around it, so that $! is the server itself.)
 "${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin "$ROOT/usr/bin/tevrin-chart-server" --port 0 \
   >"$SCRATCH/server.log" 2>&1 &
 SERVER=$!
-for _ in $(seq 100); do
-  grep -q '^listening on ' "$SCRATCH/server.log" && break
-  sleep 0.1
-done
-URL=$(sed -n 's/^listening on //p' "$SCRATCH/server.log")
+URL=$(listening_on "$SCRATCH/server.log")
 [ -n "$URL" ] || fail "chart server did not start: $(cat "$SCRATCH/server.log")"
 pass "chart server serves the installed site on $URL"
 
@@ -134,11 +138,7 @@ VERIFY=$(systemd-analyze verify --man=no "$UNITS"/tevrin-chart-server.socket "$U
 # A free port: one the server is given by the system, and then gives up.
 "$ROOT/usr/bin/tevrin-chart-server" --port 0 >"$SCRATCH/free.log" 2>&1 &
 FREE=$!
-for _ in $(seq 100); do
-  grep -q '^listening on ' "$SCRATCH/free.log" && break
-  sleep 0.1
-done
-ACTIVATED_PORT=$(sed -n 's/^listening on http:\/\/127.0.0.1://p' "$SCRATCH/free.log")
+ACTIVATED_PORT=$(listening_on "$SCRATCH/free.log" | sed 's/^http:\/\/127.0.0.1://')
 kill "$FREE"
 wait "$FREE" 2>/dev/null || true
 "${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin systemd-socket-activate -l "127.0.0.1:$ACTIVATED_PORT" \

@@ -56,26 +56,19 @@ void MeasureLabel(QList<TextFit>& out, const QLabel& label, const QWidget& windo
   Add(out, label, window, label.objectName(), label.text(), text, area);
 }
 
-void MeasureCheckBox(QList<TextFit>& out, const QCheckBox& box, const QWidget& window) {
-  if (box.text().isEmpty()) return;
-  QStyleOptionButton option;
-  option.initFrom(&box);
-  option.text = box.text();
-  const QRect area = box.style()->subElementRect(QStyle::SE_CheckBoxContents, &option, &box);
-  const QRect text = Placed(box, Qt::AlignLeft, Advance(box.font(), box.text()), area);
-  Add(out, box, window, box.objectName(), box.text(), text, area & box.rect());
-}
-
-void MeasureButton(QList<TextFit>& out, const QPushButton& button, const QWidget& window) {
+// A check box's caption starts where its contents do; a push button's picture
+// and caption are centred in its contents.
+void MeasureButton(QList<TextFit>& out, const QAbstractButton& button, const QWidget& window,
+                   QStyle::SubElement contents, Qt::Alignment alignment) {
   if (button.text().isEmpty()) return;
   QStyleOptionButton option;
   option.initFrom(&button);
   option.text = button.text();
   option.icon = button.icon();
   option.iconSize = button.iconSize();
-  const QRect area = button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button);
+  const QRect area = button.style()->subElementRect(contents, &option, &button) & button.rect();
   const int icon = button.icon().isNull() ? 0 : button.iconSize().width() + kIconSpacing;
-  const QRect text = Placed(button, Qt::AlignCenter, icon + Advance(button.font(), button.text()), area);
+  const QRect text = Placed(button, alignment, icon + Advance(button.font(), button.text()), area);
   Add(out, button, window, button.objectName(), button.text(), text, area);
 }
 
@@ -133,8 +126,10 @@ QList<TextFit> MeasureTexts(const QWidget& window) {
   for (const QWidget* w : window.findChildren<QWidget*>()) {
     if (!w->isVisibleTo(&window)) continue;
     if (const auto* label = qobject_cast<const QLabel*>(w)) MeasureLabel(out, *label, window);
-    else if (const auto* box = qobject_cast<const QCheckBox*>(w)) MeasureCheckBox(out, *box, window);
-    else if (const auto* button = qobject_cast<const QPushButton*>(w)) MeasureButton(out, *button, window);
+    else if (const auto* box = qobject_cast<const QCheckBox*>(w))
+      MeasureButton(out, *box, window, QStyle::SE_CheckBoxContents, Qt::AlignLeft);
+    else if (const auto* button = qobject_cast<const QPushButton*>(w))
+      MeasureButton(out, *button, window, QStyle::SE_PushButtonContents, Qt::AlignCenter);
     else if (const auto* group = qobject_cast<const QGroupBox*>(w)) MeasureGroupBox(out, *group, window);
     else if (const auto* combo = qobject_cast<const QComboBox*>(w)) MeasureComboBox(out, *combo, window);
     else if (const auto* table = qobject_cast<const QTableView*>(w)) MeasureHeader(out, *table, window);
