@@ -2,6 +2,7 @@
 #include "app/gui/hints.h"
 #include "app/gui/mainform.h"
 #include "app/gui/messageboxes.h"
+#include "app/gui/textfit.h"
 #include "app/savefile.h"
 #include "app/stopsignals.h"
 #include "scan/batchscan.h"
@@ -11,6 +12,8 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFrame>
+#include <QLabel>
 #include <QSessionManager>
 #include <QTimer>
 
@@ -21,8 +24,8 @@ namespace {
 // For the packaging check: TEVRIN_PROBE_BANNER=1 makes the first banner
 // navigation as soon as the window shows, names the web engine module that
 // got loaded on stderr, and ends the tool once the page has loaded (status 0),
-// when no module could be loaded (3) or when the page did not finish within a
-// minute (4).
+// when no module could be loaded (3), when the page did not finish within a
+// minute (4) or could not be loaded (5).
 void ProbeBannerModule(tevrin::TMainF& window) {
   window.Button1Click();
   if (window.banner().view() == nullptr) {
@@ -44,11 +47,33 @@ void ProbeBannerModule(tevrin::TMainF& window) {
     std::fprintf(stderr, "tevrin: banner page loaded: %s\n", qPrintable(url.toString()));
     QCoreApplication::exit(0);
   });
+  QObject::connect(&window.banner(), &tevrin::BannerView::navigateError, &window, [&window](const QUrl& url) {
+    std::fprintf(stderr, "tevrin: banner page failed: %s (pane %s)\n", qPrintable(url.toString()),
+                 window.sPanel1->isVisible() ? "shown" : "hidden");
+    QCoreApplication::exit(5);
+  });
   QTimer::singleShot(60000, &window, [] {
     std::fprintf(stderr, "tevrin: banner page did not load within a minute\n");
     QCoreApplication::exit(4);
   });
 }
+// For the install checks: TEVRIN_PROBE_LINK=1 clicks the site link as soon
+// as the window shows and ends the tool at once: the browser must still find
+// the site after the tool has gone.
+void ProbeLink(tevrin::TMainF& window) {
+  window.LabelURLClick();
+  std::fprintf(stderr, "tevrin: site link opened: %s\n", qPrintable(window.LabelURL->text()));
+  QCoreApplication::exit(0);
+}
+// For the install checks: TEVRIN_PROBE_TEXTS=1 prints, once the window is
+// laid out, every caption with the width it needs in the window's own fonts
+// and the width it gets ("tevrin: text: Label1 "..." 97 of 102 px: fits").
+void ProbeTexts(const tevrin::TMainF& window) {
+  for (const tevrin::TextFit& fit : tevrin::MeasureTexts(window))
+    std::fprintf(stderr, "tevrin: text: %s\n", qPrintable(tevrin::DescribeFit(fit)));
+  std::fflush(stderr);
+}
+
 // A stop signal or the end of the session closes the window as the user
 // would: a running scan is cancelled, the settings are written, the tool ends
 // with status 0. A message box open at that moment is closed first (a
@@ -105,6 +130,10 @@ int main(int argc, char** argv) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainF,
                      [&MainF](QSessionManager&) { CloseAsTheUserWould(MainF); });
     MainF.show();
+    if (qEnvironmentVariableIsSet("TEVRIN_PROBE_TEXTS"))
+      QTimer::singleShot(0, &MainF, [&MainF] { ProbeTexts(MainF); });
+    if (qEnvironmentVariableIsSet("TEVRIN_PROBE_LINK"))
+      QTimer::singleShot(0, &MainF, [&MainF] { ProbeLink(MainF); });
     if (qEnvironmentVariableIsSet("TEVRIN_PROBE_BANNER"))
       QTimer::singleShot(0, &MainF, [&MainF] { ProbeBannerModule(MainF); });
     status = app.exec();

@@ -3,6 +3,7 @@
 #include "app/errors.h"
 #include "app/paths.h"
 #include "app/savefile.h"
+#include "scan/bundledsite.h"
 #include "scan/catalogue.h"
 #include "scan/chartparser.h"
 #include "scan/scancancel.h"
@@ -136,6 +137,7 @@ std::vector<SatelliteOutcome> RunBatchScan(std::vector<int> indexes, ChartParser
     return scratchDir.filePath(QString::number(ChartPosition(index)) + QStringLiteral(".html"));
   };
 
+  EnsureBundledChartSite();
   Finished finished(indexes.size());
   std::vector<QString> refusals(indexes.size());
   QThreadPool pool;

@@ -2,6 +2,7 @@
 
 #include "app/errors.h"
 #include "app/paths.h"
+#include "scan/bundledsite.h"
 #include "scan/catalogue.h"
 #include "scan/chartparser.h"
 #include "scan/download.h"
@@ -51,6 +52,7 @@ ScanResult RunChartScan(int index, ChannelTableModel& table, ChartParserHost& ho
   ChartUrlCount = 1;
   ChartUrlIndex = 1;
   const QString scratch = BesideExe(QStringLiteral("cache.txt"));
+  EnsureBundledChartSite([&host] { host.processEvents(); });
   QString fileError;
   if (!DownloadToFile(address, scratch, callback, DefaultDownloadLimits(), &fileError)) {
     // The network was fine but the scratch file was not: the general error display, not the tool's end.

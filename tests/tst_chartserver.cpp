@@ -8,10 +8,15 @@
 #include <QNetworkReply>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 using namespace tevrin;
 
@@ -59,6 +64,20 @@ RawAnswer Raw(quint16 port, const QByteArray& request) {
 
 RawAnswer Get(quint16 port, const QByteArray& target) {
   return Raw(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+}
+
+// A listening loopback socket made without Qt, as systemd makes the one it passes on.
+int RawListeningSocket(quint16* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), size) != 0 || ::listen(fd, 16) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    return -1;
+  *port = ntohs(address.sin_port);
+  return fd;
 }
 
 QByteArray ReadAll(const QString& path) {
@@ -176,6 +195,79 @@ class TstChartServer : public QObject {
     QCOMPARE(Raw(port, "POST /reklama.html HTTP/1.1\r\nContent-Length: 0\r\n\r\n").status, 405);
     QCOMPARE(Raw(port, "garbage\r\n\r\n").status, 400);
     QCOMPARE(Raw(port, "GET /" + QByteArray(20000, 'a')).status, 431);  // never ends its headers
+  }
+
+  void activationSocketIsTakenOnlyWhenItIsForThisProcess() {
+    QCOMPARE(ActivatedSocket("4242", "1", 4242), qintptr(3));
+    QCOMPARE(ActivatedSocket("4242", "2", 4242), qintptr(3));   // only the first is served
+    QCOMPARE(ActivatedSocket("4243", "1", 4242), qintptr(-1));  // meant for another process
+    QCOMPARE(ActivatedSocket("4242", "0", 4242), qintptr(-1));
+    QCOMPARE(ActivatedSocket("", "1", 4242), qintptr(-1));
+    QCOMPARE(ActivatedSocket("4242", "", 4242), qintptr(-1));
+    QCOMPARE(ActivatedSocket("4242x", "1", 4242), qintptr(-1));
+  }
+
+  void servesAHandedOverSocket() {
+    quint16 port = 0;
+    const int fd = RawListeningSocket(&port);
+    QVERIFY(fd >= 0);
+    ChartServer server(root_);
+    server.setLogging(false);
+    QVERIFY(server.adopt(fd));
+    QCOMPARE(server.port(), port);
+    const RawAnswer answer = Get(port, "/charts?position=13");
+    QCOMPARE(answer.status, 200);
+    QCOMPARE(answer.body, kChart13);
+  }
+
+  void idleOnlyOnceTheLastConnectionHasEnded() {
+    ChartServer server(root_);
+    server.setLogging(false);
+    QVERIFY(server.listen());
+    QSignalSpy idle(&server, &ChartServer::idle);
+    // A client that holds its connection open keeps the server, however long it takes.
+    QTcpSocket holder;
+    holder.connectToHost(QHostAddress::LocalHost, server.port());
+    QVERIFY(holder.waitForConnected(5000));
+    QTest::qWait(50);  // the server has taken the connection
+    server.setIdleTimeout(100);
+    QCOMPARE(Get(server.port(), "/reklama.html").status, 200);
+    QTest::qWait(600);
+    QCOMPARE(idle.size(), 0);
+    holder.disconnectFromHost();
+    QVERIFY(idle.wait(10000));
+    QCOMPARE(idle.size(), 1);
+  }
+
+  void executableTakesTheSocketSystemdPasses() {
+    const QString exe = QStringLiteral(TEVRIN_BINARY_DIR "/tools/chartserver/tevrin-chart-server");
+    const QString activate = QStandardPaths::findExecutable("systemd-socket-activate");
+    if (activate.isEmpty()) QSKIP("systemd-socket-activate is missing: run tools/install-deps.sh");
+    quint16 port = 0;
+    {
+      QTcpServer probe;
+      QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+      port = probe.serverPort();
+    }
+    // The port named on the command line is taken: the server must serve the one it was given.
+    QTcpServer holder;
+    QVERIFY(holder.listen(QHostAddress::LocalHost, 0));
+    QProcess process;
+    process.start(activate, {"-l", QString("127.0.0.1:%1").arg(port), exe, "--port",
+                             QString::number(holder.serverPort()), "--root", root_, "--idle-exit", "1"});
+    QVERIFY(process.waitForStarted(10000));
+    QTemporaryDir dir;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+          return DownloadToFile(QString("http://127.0.0.1:%1/charts?position=13").arg(port),
+                                dir.filePath("cache.txt"), nullptr);
+        },
+        10000));
+    QCOMPARE(ReadAll(dir.filePath("cache.txt")), kChart13);
+    // Idle for its second, it ends by itself, and cleanly.
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
   }
 
   void executableServesAndReportsATakenPort() {

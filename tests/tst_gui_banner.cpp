@@ -57,6 +57,14 @@ class Site : public QObject {
     }
     QByteArray status = body.isEmpty() ? "404 Not Found" : "200 OK";
     if (path == "/nocontent") status = "204 No Content";
+    if (path == "/gone") {  // an HTTP error with a page of the server's own
+      status = "410 Gone";
+      body = "<html><body>gone</body></html>";
+    }
+    if (path == "/broken") {
+      status = "500 Internal Server Error";
+      body = "<html><body>broken</body></html>";
+    }
     s->write("HTTP/1.1 " + status + "\r\nContent-Type: " + type +
              "\r\nConnection: close\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" +
              body);
@@ -71,9 +79,10 @@ class Site : public QObject {
 struct Window {
   QWidget pane;
   BannerView banner{&pane};
-  QStringList events;  // "before <url>", "navigated <url>", "complete <url>"
+  QStringList events;  // "before <url>", "navigated <url>", "complete <url>", "failed <url>"
   QList<bool> visible;
   int completes = 0;
+  int ends = 0;  // completes and failures
 
   Window() {
     pane.resize(362, 92);
@@ -91,6 +100,12 @@ struct Window {
       QCoreApplication::processEvents();
       record("complete", u);
       ++completes;
+      ++ends;
+    });
+    QObject::connect(&banner, &BannerView::navigateError, [this](const QUrl& u) {
+      pane.hide();
+      record("failed", u);
+      ++ends;
     });
   }
   void record(const char* kind, const QUrl& u) {
@@ -99,9 +114,9 @@ struct Window {
   }
   // Navigates and waits for the end of that load.
   bool load(const QUrl& url) {
-    const int before = completes;
+    const int before = ends;
     banner.navigate(url);
-    return test::WaitInEventLoop([&] { return completes > before; });
+    return test::WaitInEventLoop([&] { return ends > before; });
   }
   QString js(const QString& script) { return banner.evaluate(script).toString(); }
 };
@@ -243,18 +258,45 @@ class TstGuiBanner : public QObject {
     QCOMPARE(w.js("document.bgColor"), QString(""));  // no body to carry the colour
   }
 
-  void unreachableHostRaisesNothing() {
+  // No answer, the web engine's error page for an empty 404, or the server's
+  // own page for an HTTP error: the pane ends hidden, the engine's page is
+  // never reported, and the next good page shows again.
+  void failedLoadsLeaveThePaneHidden_data() {
+    QTest::addColumn<QString>("path");
+    QTest::newRow("connection refused") << QString();
+    QTest::newRow("404 without a page") << QString("/missing");
+    QTest::newRow("410 with a page") << QString("/gone");
+    QTest::newRow("500 with a page") << QString("/broken");
+  }
+  void failedLoadsLeaveThePaneHidden() {
+    QFETCH(QString, path);
+    Site site;
     quint16 closedPort = 0;
     {
       QTcpServer probe;
       QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
       closedPort = probe.serverPort();
     }
+    const QUrl failing = path.isEmpty()
+                             ? QUrl(QStringLiteral("http://127.0.0.1:%1/reklama.html").arg(closedPort))
+                             : site.url(path);
     Window w;
-    QVERIFY(w.load(QUrl(QStringLiteral("http://127.0.0.1:%1/reklama.html").arg(closedPort))));
-    QCOMPARE(w.events.first(), QString("before /reklama.html"));
-    QVERIFY(w.events.last().startsWith("complete"));
+    QVERIFY(w.load(site.url("/next.html")));
+    QVERIFY(w.pane.isVisible());
+    w.events.clear();
+    w.visible.clear();
+    QVERIFY(w.load(failing));
+    QCOMPARE(w.events.first(), "before " + failing.path());
+    QCOMPARE(w.events.last(), "failed " + failing.path());
+    QCOMPARE(w.events.filter("complete").size(), 0);
+    for (const QString& e : std::as_const(w.events))
+      QVERIFY2(e != "navigated /", qPrintable(w.events.join(", ")));
+    QVERIFY(!w.pane.isVisible());
+    // Restyling whatever the view holds now raises nothing either.
     QVERIFY(w.banner.evaluate(StyleBannerScript()).isValid());
+    QVERIFY(w.load(site.url("/next.html")));
+    QVERIFY(w.pane.isVisible());
+    QCOMPARE(w.events.last(), QString("complete /next.html"));
   }
 };
 

@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
@@ -76,6 +77,27 @@ class TstGuiMainBanner : public QObject {
     w.Button1->click();
     QVERIFY(test::WaitInEventLoop([&] { return hidden && w.sPanel1->isVisible(); }));
     QCOMPARE(boxes.boxes.size(), 1);  // only the refused scan's warning: the banner reports nothing
+  }
+
+  void aBannerThatCannotBeLoadedLeavesThePaneHidden() {
+    test::TempExeDir home;
+    TMainF w;
+    w.show();
+    w.Button1->click();
+    QVERIFY(test::WaitInEventLoop([&] { return w.sPanel1->isVisible(); }));
+    quint16 closedPort = 0;
+    {
+      QTcpServer probe;
+      QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+      closedPort = probe.serverPort();
+    }
+    qputenv("TEVRIN_SITE_URL", QString("http://127.0.0.1:%1").arg(closedPort).toUtf8());
+    bool failed = false;
+    connect(&w.banner(), &BannerView::navigateError, this, [&] { failed = true; });
+    w.Button1->click();
+    qputenv("TEVRIN_SITE_URL", server_->baseUrl().toUtf8());
+    QVERIFY(test::WaitInEventLoop([&] { return failed; }));
+    QVERIFY(w.sPanel1->isHidden());
   }
 
   void siteLink() {

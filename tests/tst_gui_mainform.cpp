@@ -3,6 +3,7 @@
 #include "app/gui/hints.h"
 #include "app/gui/mainform.h"
 #include "app/gui/skin.h"
+#include "app/gui/textfit.h"
 #include "scan/catalogue.h"
 #include "support/testsupport.h"
 #include "table/channeltable.h"
@@ -10,6 +11,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -55,6 +57,12 @@ QStringList Announced(QWidget* window) {
   walk(QAccessible::queryAccessibleInterface(window));
   return out;
 }
+
+// A top-level window that will not close, as the banner's embedded one would not.
+class StubbornWindow : public QWidget {
+ protected:
+  void closeEvent(QCloseEvent* event) override { event->ignore(); }
+};
 }  // namespace
 
 class TstGuiMainForm : public QObject {
@@ -97,6 +105,78 @@ class TstGuiMainForm : public QObject {
     QVERIFY(w.ListViewNew->font().bold());
     QCOMPARE(w.CmbBoxURL->font().pixelSize(), 15);
     QVERIFY(boxes.boxes.isEmpty());
+  }
+
+  // The terminate request after a failed download closes the window as the
+  // user would and ends the event loop, even while another window refuses to
+  // close (a plain quit() is refused then).
+  void terminateRequestCannotBeRefused() {
+    test::TempExeDir home;
+    StubbornWindow stubborn;
+    stubborn.show();
+    int status = -1;
+    {
+      TMainF w;
+      w.show();
+      QTimer::singleShot(0, &w, [&w] { w.terminateTool(); });
+      QTimer deadline;  // only for a refused request: the loop would never end
+      deadline.setSingleShot(true);
+      QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+      deadline.start(30000);
+      status = QCoreApplication::exec();
+      QVERIFY(!w.isVisible());
+    }
+    QCOMPARE(status, 0);
+    QVERIFY(stubborn.isVisible());
+    QVERIFY(test::ReadBytes(home.file("MyIni.ini")).contains("[Size]"));
+  }
+
+  // In the fonts the layout was measured with, no caption is cut: not a
+  // label, box, button, table header or any satellite of the list.
+  void everyCaptionFitsInTheDesignedFonts() {
+    if (InstalledFamily(kSansFamily) != "Liberation Sans" && InstalledFamily(kSansFamily) != kSansFamily)
+      QSKIP("the layout's fonts or their metric twins are not installed");
+    test::TempExeDir home;
+    TMainF w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const QList<TextFit> fits = MeasureTexts(w);
+    QStringList names;
+    for (const TextFit& fit : fits) {
+      names << fit.control;
+      QVERIFY2(!fit.cut(), qPrintable(DescribeFit(fit)));
+    }
+    for (const char* name : {"Label1", "Label2", "sLabel1", "LabelURL", "CheckBoxFilterON", "CheckBoxTri",
+                             "BitBtnGo", "BitBtnSave", "GroupBox1", "ListViewNew:7"})
+      QVERIFY2(names.contains(name), name);
+    QCOMPARE(names.count("CmbBoxURL"), kSatelliteCount);
+    QVERIFY(!names.contains("Button1"));  // never shown
+  }
+
+  void aCaptionTooWideOrPastItsBoxIsCut() {
+    test::TempExeDir home;
+    TMainF w;
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto fitOf = [&w](const QString& control, const QString& text) {
+      for (const TextFit& fit : MeasureTexts(w))
+        if (fit.control == control && fit.text == text) return fit;
+      return TextFit{};
+    };
+    const int needed = fitOf("Label1", w.Label1->text()).textRect.width();
+    w.Label1->resize(needed - 1, w.Label1->height());
+    QVERIFY(fitOf("Label1", w.Label1->text()).cut());
+    w.Label1->resize(needed, w.Label1->height());
+    QVERIFY(!fitOf("Label1", w.Label1->text()).cut());
+    // Centred in a label wider than its group box shows: the end runs past it.
+    w.LabelURL->setText("http://192.168.100.1:8399");
+    QVERIFY(fitOf("LabelURL", w.LabelURL->text()).cut());
+    QVERIFY(fitOf("LabelURL", w.LabelURL->text()).textRect.width() <= w.LabelURL->width());
+    w.CheckBoxTri->setText("Триколор ТВ Сибирь");
+    QVERIFY(fitOf("CheckBoxTri", w.CheckBoxTri->text()).cut());
+    w.ListViewNew->horizontalHeader()->resizeSection(2, 20);
+    QVERIFY(fitOf("ListViewNew:2", "Транспондер").cut());
+    QVERIFY(!fitOf("ListViewNew:1", "№").cut());
   }
 
   void designedFontsOrTheirMetricTwins() {

@@ -252,11 +252,13 @@ class TstGuiScan : public QObject {
       Window w;
       QVERIFY(QDir(w.home.path()).mkpath("Base"));
       QVERIFY(test::WriteAll(w.home.file("Base/Hot Bird 13.0°E.rec"), QByteArray(476, 'p')));
+      w.main.show();
       w.scan(5);
       QCOMPARE(w.boxes.texts("error"), QStringList({kDownloadErrorText}));
       QVERIFY(w.boxes.mainEnabledAtError);
       QVERIFY(!w.boxes.progressVisibleAtError);
       QCOMPARE(terminateRequests_, 1);
+      QVERIFY(!w.main.isVisible());  // the normal close came first
       QVERIFY(!QFile::exists(w.home.file("cache.txt")));
       QCOMPARE(QDir(w.home.path()).entryList(QDir::Files | QDir::Hidden), QStringList());  // no temporary
       QCOMPARE(test::ReadAll(w.home.file("Base/Hot Bird 13.0°E.rec")), QByteArray(476, 'p'));

@@ -13,9 +13,9 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-webengine-dev qt6-webengine-dev-tools libqt6webenginecore6-bin \
   libgl-dev libvulkan-dev libxkbcommon-dev \
   libgumbo-dev libicu-dev libxcb1-dev \
-  fonts-liberation fonts-dejavu-core \
+  fonts-liberation fonts-liberation2 fonts-dejavu-core \
   clang libclang-rt-14-dev clang-format clang-tidy \
   xvfb xauth openbox wmctrl xdotool x11-utils \
   kwin-wayland kwin-style-breeze qt6-wayland dbus \
   dpkg-dev desktop-file-utils appstream lintian \
-  dbus-daemon systemd
+  dbus-daemon systemd bubblewrap mmdebstrap

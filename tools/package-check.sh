@@ -5,7 +5,10 @@
 # server: the menu entry and the metainfo validate, lintian finds no error or
 # warning, a scan works and its saved table lands in the user's data folder,
 # the watch runs and its systemd units verify, and the window loads the banner
-# module from the unpacked tree.
+# module from the unpacked tree. Then the package's fields and scripts, the man
+# page against --help, the chart server's systemd units (systemd-socket-activate
+# standing in for systemd), and, as root in a private network, the bundled site
+# on its default address without systemd (tools/bundled-site-check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 DEB=$(SKIP_INSTALL=1 bash tools/package.sh | tail -n 1)
@@ -53,17 +56,21 @@ as_user() {
   "${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin LANG=C.UTF-8 "$@"
 }
 DATA="$USER_HOME/.local/share/Tevrin"
+# The address a chart server started on port 0 reports in its log, once it does.
+listening_on() {
+  for _ in $(seq 100); do
+    grep -q '^listening on ' "$1" && break
+    sleep 0.1
+  done
+  sed -n 's/^listening on //p' "$1"
+}
 
 # The bundled chart server on a free loopback port, serving its installed site.
 # (Started without a function around it, so that $! is the server itself.)
 "${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin "$ROOT/usr/bin/tevrin-chart-server" --port 0 \
   >"$SCRATCH/server.log" 2>&1 &
 SERVER=$!
-for _ in $(seq 100); do
-  grep -q '^listening on ' "$SCRATCH/server.log" && break
-  sleep 0.1
-done
-URL=$(sed -n 's/^listening on //p' "$SCRATCH/server.log")
+URL=$(listening_on "$SCRATCH/server.log")
 [ -n "$URL" ] || fail "chart server did not start: $(cat "$SCRATCH/server.log")"
 pass "chart server serves the installed site on $URL"
 
@@ -120,5 +127,74 @@ pass "the window loads the banner module from the package and keeps MyIni.ini in
 [ "$(as_user "$ROOT/usr/bin/tevrin-cli" watch --list)" = "5	Hot Bird 13.0°E" ] ||
   fail "the window's MyIni.ini lost the watch list"
 pass "the window keeps the watch list in MyIni.ini"
+
+kill "$SERVER"
+SERVER=""
+
+# The fields and scripts: the fonts the layout was measured with, the Wayland
+# platform recommended, no ldconfig (the one library is a private module), no
+# postrm (which would keep a removed package in dpkg's config-files state).
+CONTROL="$SCRATCH/control"
+dpkg-deb -e "$DEB" "$CONTROL"
+dpkg-deb -f "$DEB" Depends | grep -qw 'fonts-liberation2' || fail "Depends lacks fonts-liberation2"
+dpkg-deb -f "$DEB" Recommends | grep -qw 'qt6-wayland' || fail "Recommends lacks qt6-wayland"
+[ ! -e "$CONTROL/postrm" ] || fail "the package has a postrm"
+! grep -l 'ldconfig' "$CONTROL"/*inst "$CONTROL"/*rm 2>/dev/null || fail "a maintainer script calls ldconfig"
+[ -x "$CONTROL/postinst" ] && [ -x "$CONTROL/prerm" ] || fail "the socket's maintainer scripts are missing"
+pass "Depends: fonts-liberation2, Recommends: qt6-wayland, no postrm, no ldconfig"
+
+# Every option and command --help names is in the man page.
+MAN_TEXT=$(zcat "$ROOT/usr/share/man/man1/tevrin-cli.1.gz" | sed 's/\\-/-/g')
+HELP=$(as_user "$ROOT/usr/bin/tevrin-cli" --help)
+for word in $(printf '%s\n' "$HELP" | grep -o -- '--[a-z][a-z-]*' | sort -u) list scan show; do
+  grep -q -- "$word" <<<"$MAN_TEXT" || fail "man tevrin-cli does not document $word"
+done
+pass "man tevrin-cli documents every option of --help"
+
+# The systemd units: valid, and the socket is the tools' default address.
+UNITS="$SCRATCH/units"
+mkdir -p "$UNITS"
+cp "$ROOT"/usr/lib/systemd/system/tevrin-chart-server.* "$UNITS/" || fail "no systemd units"
+EXEC=$(sed -n 's/^ExecStart=//p' "$UNITS/tevrin-chart-server.service")
+ADDRESS=$(sed -n 's/^ListenStream=//p' "$UNITS/tevrin-chart-server.socket")
+[ "$ADDRESS" = "127.0.0.1:8399" ] || fail "the socket listens on $ADDRESS"
+[ "$(grep -l "$ADDRESS" "$ROOT/usr/bin/tevrin-cli")" ] || fail "tevrin-cli does not default to $ADDRESS"
+sed -i "s|^ExecStart=/|ExecStart=$ROOT/|" "$UNITS/tevrin-chart-server.service"
+VERIFY=$(systemd-analyze verify --man=no "$UNITS"/tevrin-chart-server.socket "$UNITS"/tevrin-chart-server.service 2>&1) ||
+  fail "systemd-analyze: $VERIFY"
+[ -z "$VERIFY" ] || fail "systemd-analyze: $VERIFY"
+# systemd-socket-activate stands in for systemd: it holds a port and starts
+# the unit's command with the first connection, which serves that socket.
+# A free port: one the server is given by the system, and then gives up.
+"$ROOT/usr/bin/tevrin-chart-server" --port 0 >"$SCRATCH/free.log" 2>&1 &
+FREE=$!
+ACTIVATED_PORT=$(listening_on "$SCRATCH/free.log" | sed 's/^http:\/\/127.0.0.1://')
+kill "$FREE"
+wait "$FREE" 2>/dev/null || true
+"${RUN_AS[@]}" env -i HOME="$USER_HOME" PATH=/usr/bin:/bin systemd-socket-activate -l "127.0.0.1:$ACTIVATED_PORT" \
+  $ROOT$EXEC >"$SCRATCH/activated.log" 2>&1 &
+SERVER=$!
+OUT=""
+for _ in $(seq 50); do
+  OUT=$(as_user TEVRIN_CHART_URL="http://127.0.0.1:$ACTIVATED_PORT" timeout 60 "$ROOT/usr/bin/tevrin-cli" scan 5 \
+    --lang rus 2>/dev/null) && break
+  sleep 0.1
+done
+[ "$(printf '%s\n' "$OUT" | grep -c .)" -eq "$ROWS" ] || fail "no scan through the activated socket: $(cat "$SCRATCH/activated.log")"
+kill "$SERVER"
+SERVER=""
+pass "the units verify; started for its socket, the server ($EXEC) serves the scan"
+
+# The default address without systemd, in a network and /tmp of its own.
+if [ "$(id -u)" -eq 0 ]; then
+  SITE_CHECK="$SCRATCH/site-check"
+  mkdir -p "$SITE_CHECK"
+  bwrap --dev-bind / / --proc /proc --perms 1777 --tmpfs /tmp --bind "$SCRATCH" "$SCRATCH" --unshare-net --unshare-pid \
+    --die-with-parent bash tools/bundled-site-check.sh "$ROOT" "$SITE_CHECK" nobody daemon ||
+    fail "the bundled site without systemd"
+  pass "the bundled site without systemd (above)"
+else
+  echo "note: the bundled site on its default address is checked as root only (two users, a private network)"
+fi
 
 echo "package check: $PASSED passed, 0 failed"

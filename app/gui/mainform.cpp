@@ -7,6 +7,7 @@
 #include "app/gui/skin.h"
 #include "app/messages.h"
 #include "app/settings.h"
+#include "scan/bundledsite.h"
 #include "scan/catalogue.h"
 #include "scan/chartparser.h"
 #include "scan/gui/bindstatuscallback.h"
@@ -105,9 +106,22 @@ QColor ButtonFaceColour() { return QApplication::palette().color(QPalette::Butto
 
 }  // namespace
 
+// Ends the event loop outright. QCoreApplication::quit() would first ask every
+// top-level window to close and give up at the first that does not: the
+// banner's web view lives in a top-level widget embedded in the pane, whose
+// window Qt refuses to close, so a quit while the banner is shown was refused
+// whenever that widget came before the main window in Qt's (hash-ordered)
+// list of windows.
 std::function<void()>& TMainF::TerminateHook() {
-  static std::function<void()> hook = [] { QCoreApplication::quit(); };
+  static std::function<void()> hook = [] { QCoreApplication::exit(0); };
   return hook;
+}
+
+void TMainF::terminateTool() {
+  // The normal close first: the bounds are taken while the window is framed,
+  // and FormDestroy writes the settings when the window is destroyed.
+  close();
+  TerminateHook()();
 }
 
 TMainF::TMainF(QWidget* parent) : QWidget(parent), ui_(new Ui::TMainF), model_(new ChannelTableModel(this)) {
@@ -337,6 +351,7 @@ void TMainF::connectHandlers() {
   connect(banner_.get(), &BannerView::beforeNavigate, this, guarded(&TMainF::WebBrowser1BeforeNavigate2));
   connect(banner_.get(), &BannerView::navigateComplete, this, guarded(&TMainF::WebBrowser1NavigateComplete2));
   connect(banner_.get(), &BannerView::documentComplete, this, guarded(&TMainF::WebBrowser1DocumentComplete));
+  connect(banner_.get(), &BannerView::navigateError, this, guarded(&TMainF::WebBrowser1NavigateError));
 }
 
 // The one gate for a running scan. The handlers behind it read, sort or
@@ -575,7 +590,7 @@ void TMainF::BitBtnGoClick() {
   if (result == ScanResult::DownloadFailed) {
     setEnabled(true);
     Messages().error(kDownloadErrorText);
-    TerminateHook()();
+    terminateTool();
     return;
   }
   readyForTheNextScan();
@@ -652,9 +667,16 @@ void TMainF::CheckBoxOthClick() {
 
 // --- Banner and site link ---------------------------------------------------
 
-void TMainF::Button1Click() { banner_->navigate(QUrl(BannerPageUrl())); }
+void TMainF::Button1Click() {
+  EnsureBundledMakerSite([] { QCoreApplication::processEvents(); });
+  banner_->navigate(QUrl(BannerPageUrl()));
+}
 
 void TMainF::WebBrowser1BeforeNavigate2() { sPanel1->hide(); }
+
+// A page that could not be loaded (no answer, an HTTP error) is not shown:
+// the pane stays hidden instead of showing the web engine's error page.
+void TMainF::WebBrowser1NavigateError() { sPanel1->hide(); }
 
 void TMainF::WebBrowser1NavigateComplete2() {
   sPanel1->show();
@@ -681,7 +703,12 @@ void TMainF::LabelURLMouseEnter() { SetLinkUnderlined(LabelURL, true); }
 
 void TMainF::LabelURLMouseLeave() { SetLinkUnderlined(LabelURL, false); }
 
-void TMainF::LabelURLClick() { QDesktopServices::openUrl(QUrl(MakerSiteUrl())); }
+// The bundled site is started first, so the browser finds it; it stays up a
+// while after the tool has closed.
+void TMainF::LabelURLClick() {
+  EnsureBundledMakerSite();
+  QDesktopServices::openUrl(QUrl(MakerSiteUrl()));
+}
 
 bool TMainF::eventFilter(QObject* watched, QEvent* event) {
   if (waitingForExpose_ && watched == windowHandle() && event->type() == QEvent::Expose &&

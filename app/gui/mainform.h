@@ -45,8 +45,12 @@ class TMainF : public QWidget {
 
   void setFormLoadURL(TFormLoadURL* form) { FormLoadURL = form; }
 
-  // What a failed download ends the tool with; tests replace it.
+  // What a failed download ends the tool with, after the window's normal
+  // close; tests replace it.
   static std::function<void()>& TerminateHook();
+  // The application's terminate request: closes the window and ends the
+  // event loop, whatever other window is up. It cannot be refused.
+  void terminateTool();
   bool scanning() const { return scanning_; }
   ChannelTableModel& table() const { return *model_; }
   BannerView& banner() const { return *banner_; }
@@ -111,6 +115,7 @@ class TMainF : public QWidget {
   void WebBrowser1BeforeNavigate2();
   void WebBrowser1NavigateComplete2();
   void WebBrowser1DocumentComplete();
+  void WebBrowser1NavigateError();
   void StyleBannerPage();
   void LabelURLMouseEnter();
   void LabelURLMouseLeave();

@@ -22,7 +22,9 @@ QString BuiltInSkin() {
     QFrame[skinSection="CHECKBOX"] { background-color: #acdde9; }
     QLineEdit[skinSection="EDIT"] { border: 1px solid #7f9db9; color: black; }
     QComboBox[skinSection="COMBOBOX"] {
-      border: 1px solid #7f9db9; background: white; color: black; padding-left: 2px; combobox-popup: 0; }
+      border: 1px solid #7f9db9; background: white; color: black; padding-left: 1px; combobox-popup: 0; }
+    QComboBox[skinSection="COMBOBOX"]::drop-down { width: 12px; border-left: 1px solid #7f9db9; }
+    QComboBox[skinSection="COMBOBOX"]::down-arrow { image: url(:/images/combo_arrow.svg); width: 7px; height: 4px; }
     QPushButton[skinSection="BUTTON"] {
       border: 1px solid #5d7fa8; border-radius: 3px; color: black;
       background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #fdfdfd, stop:1 #d6e2ef); }

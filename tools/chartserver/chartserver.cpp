@@ -7,6 +7,11 @@
 #include <QTimer>
 #include <QUrlQuery>
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <utility>
 
@@ -31,6 +36,10 @@ QByteArray ErrorPage(const QByteArray& status) {
 
 ChartServer::ChartServer(QString rootDir, QObject* parent) : QObject(parent), root_(std::move(rootDir)) {
   connect(&server_, &QTcpServer::newConnection, this, &ChartServer::onConnection);
+  idle_.setSingleShot(true);
+  connect(&idle_, &QTimer::timeout, this, [this] {
+    if (openConnections_ == 0 && !server_.hasPendingConnections()) emit idle();
+  });
 }
 
 ChartServer::~ChartServer() {
@@ -41,15 +50,27 @@ ChartServer::~ChartServer() {
 
 bool ChartServer::listen(quint16 port, const QHostAddress& address) { return server_.listen(address, port); }
 
+bool ChartServer::adopt(qintptr listeningSocket) { return server_.setSocketDescriptor(listeningSocket); }
+
+void ChartServer::setIdleTimeout(int ms) {
+  idle_.setInterval(ms);
+  if (ms > 0 && openConnections_ == 0) idle_.start();
+  else idle_.stop();
+}
+
 QString ChartServer::baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
 
 void ChartServer::onConnection() {
   while (QTcpSocket* socket = server_.nextPendingConnection()) {
     buffers_.insert(socket, {});
+    ++openConnections_;
+    idle_.stop();
     connect(socket, &QTcpSocket::readyRead, this, [this, socket] { onReadyRead(socket); });
     connect(socket, &QTcpSocket::disconnected, this, [this, socket] {
       buffers_.remove(socket);
       socket->deleteLater();
+      // The idle time counts from the end of the last connection.
+      if (--openConnections_ == 0 && idle_.interval() > 0) idle_.start();
     });
     // A client that connects and says nothing does not keep a socket forever.
     QTimer::singleShot(kIdleMs, socket, [socket] { socket->abort(); });
@@ -124,6 +145,33 @@ QString ChartServer::fileFor(const QByteArray& target) const {
   for (QChar ch : digits)
     if (ch < QLatin1Char('0') || ch > QLatin1Char('9')) return {};
   return root.filePath(QStringLiteral("charts/%1.html").arg(digits.toInt()));
+}
+
+qintptr ActivatedSocket(const QByteArray& listenPid, const QByteArray& listenFds, qint64 pid) {
+  constexpr qintptr kFirstPassedSocket = 3;  // after standard input, output and error
+  bool pidOk = false;
+  bool countOk = false;
+  const qint64 forPid = listenPid.toLongLong(&pidOk);
+  const int count = listenFds.toInt(&countOk);
+  if (!pidOk || !countOk || forPid != pid || count < 1) return -1;
+  return kFirstPassedSocket;
+}
+
+qintptr TakeActivatedSocket() {
+  const qintptr fd = ActivatedSocket(qgetenv("LISTEN_PID"), qgetenv("LISTEN_FDS"), getpid());
+  qunsetenv("LISTEN_PID");
+  qunsetenv("LISTEN_FDS");
+  qunsetenv("LISTEN_FDNAMES");
+  if (fd < 0) return -1;
+  // Only a listening stream socket will do.
+  struct stat info {};
+  int listening = 0;
+  socklen_t size = sizeof listening;
+  if (fstat(int(fd), &info) != 0 || !S_ISSOCK(info.st_mode) ||
+      getsockopt(int(fd), SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) != 0 || listening == 0)
+    return -1;
+  fcntl(int(fd), F_SETFD, FD_CLOEXEC);
+  return fd;
 }
 
 }  // namespace tevrin

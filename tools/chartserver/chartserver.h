@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 #include <QTcpServer>
+#include <QTimer>
 
 class QTcpSocket;
 
@@ -22,6 +23,10 @@ class ChartServer : public QObject {
   ~ChartServer() override;
 
   bool listen(quint16 port = 0, const QHostAddress& address = QHostAddress::LocalHost);
+  // Serves a socket that is already listening, handed over by whoever started the server.
+  bool adopt(qintptr listeningSocket);
+  // Emits idle() once no connection has been open for `ms` (0: never).
+  void setIdleTimeout(int ms);
   quint16 port() const { return server_.serverPort(); }
   QString baseUrl() const;  // "http://127.0.0.1:PORT"
   QString errorString() const { return server_.errorString(); }
@@ -30,6 +35,7 @@ class ChartServer : public QObject {
  signals:
   // The request target as sent ("/charts?position=13"), after the answer was written.
   void requestServed(const QString& path);
+  void idle();
 
  private:
   void onConnection();
@@ -41,6 +47,15 @@ class ChartServer : public QObject {
   QTcpServer server_;
   QHash<QTcpSocket*, QByteArray> buffers_;
   bool logging_ = true;
+  int openConnections_ = 0;
+  QTimer idle_;
 };
+
+// The listening socket systemd's socket activation hands to this process: descriptor 3 when LISTEN_PID
+// names `pid` and LISTEN_FDS counts at least one, else -1. Only the first socket is used.
+qintptr ActivatedSocket(const QByteArray& listenPid, const QByteArray& listenFds, qint64 pid);
+// The same for this process, from its environment. The variables are removed, as they are meant for this
+// process alone, and the socket is kept from programs it starts.
+qintptr TakeActivatedSocket();
 
 }  // namespace tevrin

@@ -10,6 +10,7 @@
 #include <QOpenGLWidget>
 #include <QTimer>
 #include <QUuid>
+#include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
 #include <QWebEngineScript>
 #include <QWebEngineScriptCollection>
@@ -42,7 +43,7 @@ class WebBannerEngine final : public QObject, public BannerEngine {
  private:
   void createView();
   QWidget* embeddedHost();
-  void loadFinished();
+  void loadEnded(const QWebEngineLoadingInfo& info);
 
   static constexpr QPoint kViewPosition{6, 6};
   static constexpr QSize kViewSize{347, 83};
@@ -55,6 +56,8 @@ class WebBannerEngine final : public QObject, public BannerEngine {
   // A main-frame navigation was requested and its document has not been
   // reported yet.
   bool mainPending_ = false;
+  // The main frame shows the web engine's own page for a failed load.
+  bool mainErrorPage_ = false;
 };
 
 // Reports every navigation request (accepting all of them) and every new
@@ -169,14 +172,25 @@ void WebBannerEngine::createView() {
   auto* view = new QWebEngineView(parent);
   auto* page = new BannerPage(view);
   page->onRequest = [this](const QUrl& url, bool mainFrame) {
-    if (mainFrame) mainPending_ = true;
+    if (mainFrame) {
+      mainPending_ = true;
+      mainErrorPage_ = false;
+    }
     events_->onBeforeNavigate(url);
   };
   page->onCommit = [this](const QUrl& url, bool mainFrame) {
+    // The web engine's page for a failed load (its broken-page picture) is
+    // no page of the site: it is never reported, so the pane stays hidden.
+    if (url.scheme() == QLatin1String("chrome-error")) {
+      if (mainFrame) mainErrorPage_ = true;
+      return;
+    }
     if (mainFrame) mainPending_ = false;
     events_->onNavigateComplete(url);
   };
-  connect(page, &QWebEnginePage::loadFinished, this, [this] { loadFinished(); });
+  connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+    if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus) loadEnded(info);
+  });
   view->setPage(page);
   view->setGeometry(parent == pane_.data() ? QRect(kViewPosition, kViewSize) : QRect(QPoint(), kViewSize));
   // Inside the pane the view shows and hides with it.
@@ -185,7 +199,19 @@ void WebBannerEngine::createView() {
   page_ = page;
 }
 
-void WebBannerEngine::loadFinished() {
+void WebBannerEngine::loadEnded(const QWebEngineLoadingInfo& info) {
+  // No answer, or an HTTP error whose page the server sent. A load replaced
+  // by the next one ends "failed" without an error domain, and one stopped
+  // without a new document (an empty answer) ends "stopped": neither is a
+  // failure of the page.
+  const bool failed = mainErrorPage_ || (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+                                         info.errorDomain() != QWebEngineLoadingInfo::NoErrorDomain);
+  if (failed) {
+    mainPending_ = false;
+    mainErrorPage_ = false;
+    events_->onNavigateError(info.url());
+    return;
+  }
   const QUrl url = page_ ? page_->url() : QUrl();
   // A main-frame navigation that brought no new document of its own (a jump
   // within the page) still completes, so the pane never stays hidden.

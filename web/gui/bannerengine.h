@@ -16,6 +16,7 @@ class BannerEngineEvents {
   virtual void onBeforeNavigate(const QUrl& url) = 0;
   virtual void onNavigateComplete(const QUrl& url) = 0;
   virtual void onDocumentComplete(const QUrl& url) = 0;
+  virtual void onNavigateError(const QUrl& url) = 0;
 
  protected:
   ~BannerEngineEvents() = default;

@@ -39,13 +39,18 @@ class BannerView : public QObject, private BannerEngineEvents {
   // Every navigation of the page or of a frame in it, links the user follows
   // included; none is refused.
   void beforeNavigate(const QUrl& url);
-  // A navigation has reached its target and its document exists (an error
-  // page for a failed one). A main-frame navigation that brings no document
-  // of its own (an empty answer) reports the current page when loading stops,
-  // so every beforeNavigate of the page is followed by one of these.
+  // A navigation has reached its target and its document exists. A
+  // main-frame navigation that brings no document of its own (an empty
+  // answer) reports the current page when loading stops. The web engine's own
+  // page for a failed load is not reported.
   void navigateComplete(const QUrl& url);
-  // The page has finished loading, successfully or not.
+  // The page has finished loading.
   void documentComplete(const QUrl& url);
+  // The page could not be loaded: no answer, or an HTTP error (its page may
+  // have been reported by navigateComplete just before). Every beforeNavigate
+  // of the page is followed by navigateComplete and documentComplete, or by
+  // this.
+  void navigateError(const QUrl& url);
 
  private:
   // Loads the web engine module and makes its view inside the pane.
@@ -54,6 +59,7 @@ class BannerView : public QObject, private BannerEngineEvents {
   void onBeforeNavigate(const QUrl& url) override { emit beforeNavigate(url); }
   void onNavigateComplete(const QUrl& url) override { emit navigateComplete(url); }
   void onDocumentComplete(const QUrl& url) override { emit documentComplete(url); }
+  void onNavigateError(const QUrl& url) override { emit navigateError(url); }
 
   QPointer<QWidget> pane_;
   std::unique_ptr<BannerEngine> engine_;
