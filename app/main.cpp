@@ -4,6 +4,9 @@
 #include "app/gui/messageboxes.h"
 #include "app/gui/textfit.h"
 #include "app/savefile.h"
+#include "app/stopsignals.h"
+#include "scan/batchscan.h"
+#include "scan/download.h"
 #include "scan/gui/formloadurl.h"
 #include "web/gui/bannerview.h"
 
@@ -11,7 +14,10 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
+#include <QSessionManager>
 #include <QTimer>
+
+#include <unistd.h>
 #include <cstdio>
 
 namespace {
@@ -67,6 +73,20 @@ void ProbeTexts(const tevrin::TMainF& window) {
     std::fprintf(stderr, "tevrin: text: %s\n", qPrintable(tevrin::DescribeFit(fit)));
   std::fflush(stderr);
 }
+
+// A stop signal or the end of the session closes the window as the user
+// would: a running scan is cancelled, the settings are written, the tool ends
+// with status 0. A message box open at that moment is closed first (a
+// question then counts as No), since a window under a modal box takes no
+// close.
+void CloseAsTheUserWould(tevrin::TMainF& window) {
+  for (int boxes = 0; boxes < 16; ++boxes) {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || modal == &window) break;
+    modal->close();
+  }
+  window.close();
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,16 +115,33 @@ int main(int argc, char** argv) {
 
   tevrin::InstallHintTiming();  // before any window, so no control is polished twice
 
-  tevrin::TMainF MainF;  // the first window: closing it ends the tool
-  tevrin::TFormLoadURL FormLoadURL(&MainF);
-  MainF.setFormLoadURL(&FormLoadURL);
-  MainF.show();
-  if (qEnvironmentVariableIsSet("TEVRIN_PROBE_TEXTS"))
-    QTimer::singleShot(0, &MainF, [&MainF] { ProbeTexts(MainF); });
-  if (qEnvironmentVariableIsSet("TEVRIN_PROBE_LINK"))
-    QTimer::singleShot(0, &MainF, [&MainF] { ProbeLink(MainF); });
-  if (qEnvironmentVariableIsSet("TEVRIN_PROBE_BANNER"))
-    QTimer::singleShot(0, &MainF, [&MainF] { ProbeBannerModule(MainF); });
-  const int status = app.exec();
+  // What a killed run left beside the executable, before this run writes there.
+  tevrin::RemoveStaleLitter();
+
+  int status = 0;
+  {
+    tevrin::TMainF MainF;  // the first window: closing it ends the tool
+    tevrin::TFormLoadURL FormLoadURL(&MainF);
+    MainF.setFormLoadURL(&FormLoadURL);
+    const tevrin::StopSignals stops;
+    QObject::connect(&stops, &tevrin::StopSignals::stopRequested, &MainF,
+                     [&MainF] { CloseAsTheUserWould(MainF); });
+    // The session manager's end of session (logout) asks for the data first.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainF,
+                     [&MainF](QSessionManager&) { CloseAsTheUserWould(MainF); });
+    MainF.show();
+    if (qEnvironmentVariableIsSet("TEVRIN_PROBE_TEXTS"))
+      QTimer::singleShot(0, &MainF, [&MainF] { ProbeTexts(MainF); });
+    if (qEnvironmentVariableIsSet("TEVRIN_PROBE_LINK"))
+      QTimer::singleShot(0, &MainF, [&MainF] { ProbeLink(MainF); });
+    if (qEnvironmentVariableIsSet("TEVRIN_PROBE_BANNER"))
+      QTimer::singleShot(0, &MainF, [&MainF] { ProbeBannerModule(MainF); });
+    status = app.exec();
+  }  // the window goes: the settings are written
+  // A proxy look-up that never answered would hold the exit forever.
+  if (tevrin::ProxyLookUpsRunning() > 0) {
+    std::fflush(nullptr);
+    ::_exit(status);
+  }
   return status;
 }

@@ -2,14 +2,19 @@
 
 #include "app/errors.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <system_error>
 #include <utility>
 
@@ -30,10 +35,20 @@ QString RandomSuffix() {
 
 }  // namespace
 
-// Writes straight to the descriptor. QFile's buffer reports a write cut short by the file-size limit or a
-// full disk as "Unknown error"; here the failing write itself gives the system's text.
+SystemWriteFunction& SystemWrite() {
+  static SystemWriteFunction write = &::write;
+  return write;
+}
+
+// Gathers the writes in a buffer of its own and hands it to the descriptor in
+// large pieces: one system call per row made saving three times slower. QFile's
+// buffer reports a write cut short by the file-size limit or a full disk as
+// "Unknown error"; here the failing system write itself gives the system's
+// text, whether it fails at once or at a later flush.
 class ReplacingFile::Device : public QIODevice {
  public:
+  static constexpr qint64 kBufferBytes = 64 * 1024;
+
   explicit Device(int fd) : fd_(fd) {
     if (fd_ >= 0) QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered);
   }
@@ -43,10 +58,18 @@ class ReplacingFile::Device : public QIODevice {
 
   int fd() const { return fd_; }
   bool failed() const { return failed_; }
+  // Writes out what the buffer holds; false with the system's text.
+  bool Flush() {
+    if (failed_) return false;
+    const bool ok = WriteOut(buffer_.constData(), buffer_.size());
+    buffer_.clear();
+    return ok;
+  }
   // Closes the descriptor; false with the system's text when the close reports a late write error.
   bool Release() {
     if (fd_ < 0) return true;
     const int fd = std::exchange(fd_, -1);
+    buffer_.clear();
     QIODevice::close();  // a write after this fails as on a device never opened
     if (::close(fd) == 0) return true;
     setErrorString(SystemErrorText(errno));
@@ -56,23 +79,33 @@ class ReplacingFile::Device : public QIODevice {
  protected:
   qint64 readData(char* /*data*/, qint64 /*maxSize*/) override { return -1; }
   qint64 writeData(const char* data, qint64 size) override {
+    if (failed_) return -1;
+    if (buffer_.size() + size > kBufferBytes && !Flush()) return -1;
+    if (size >= kBufferBytes) return WriteOut(data, size) ? size : -1;
+    if (buffer_.capacity() < kBufferBytes) buffer_.reserve(kBufferBytes);
+    buffer_.append(data, size);
+    return size;
+  }
+
+ private:
+  bool WriteOut(const char* data, qint64 size) {
     qint64 done = 0;
     while (done < size) {
-      const ssize_t n = ::write(fd_, data + done, static_cast<size_t>(size - done));
+      const ssize_t n = SystemWrite()(fd_, data + done, static_cast<size_t>(size - done));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) {
         setErrorString(SystemErrorText(n < 0 ? errno : EIO));
         failed_ = true;
-        return -1;
+        return false;
       }
       done += n;
     }
-    return done;
+    return true;
   }
 
- private:
   int fd_;
   bool failed_ = false;
+  QByteArray buffer_;
 };
 
 ReplacingFile::ReplacingFile(QString path) : path_(std::move(path)) {}
@@ -101,6 +134,9 @@ bool ReplacingFile::open() {
     temp_.clear();
     return false;
   }
+  // Held while the file is written: a later start that sweeps away what a
+  // killed run left (RemoveStaleTemporaryFiles) passes over a live write.
+  ::flock(fd, LOCK_EX | LOCK_NB);
   // The replacement keeps the permissions of the regular file it replaces (not those of a link's target).
   struct stat old = {};
   if (::lstat(QFile::encodeName(path_).constData(), &old) == 0 && S_ISREG(old.st_mode))
@@ -115,7 +151,7 @@ bool ReplacingFile::finish() {
     if (error_.isEmpty()) error_ = SystemErrorText(EBADF);
     return false;
   }
-  bool ok = !device_->failed();
+  bool ok = device_->Flush();
   if (!ok) {
     error_ = device_->errorString();
   } else if (::fsync(device_->fd()) != 0 && errno != EINVAL) {  // EINVAL: a file system without sync
@@ -156,6 +192,34 @@ void WriteFileWhole(const QString& path, const std::function<bool(QIODevice&)>& 
     throw TevrinError(text);
   }
   if (!file.commit()) throw TevrinError(file.errorString());
+}
+
+bool IsTemporaryFileName(const QString& name) {
+  static const QRegularExpression pattern(QStringLiteral("\\.tmp-[A-Za-z0-9]{6}$"));
+  return pattern.match(name).hasMatch();
+}
+
+bool RemoveIfStale(const QString& path, std::chrono::seconds minimumAge) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st = {};
+  bool removed = false;
+  // A writer alive holds its lock; a killed one's lock went with it.
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      std::chrono::seconds(::time(nullptr) - st.st_mtime) >= minimumAge &&
+      ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    removed = ::unlink(QFile::encodeName(path).constData()) == 0;
+  ::close(fd);
+  return removed;
+}
+
+int RemoveStaleTemporaryFiles(const QString& dir, std::chrono::seconds minimumAge) {
+  int removed = 0;
+  const QStringList names =
+      QDir(dir).entryList({QStringLiteral("*.tmp-??????")}, QDir::Files | QDir::Hidden | QDir::System);
+  for (const QString& name : names)
+    if (IsTemporaryFileName(name) && RemoveIfStale(QDir(dir).filePath(name), minimumAge)) ++removed;
+  return removed;
 }
 
 void IgnoreFileSizeSignal() { std::signal(SIGXFSZ, SIG_IGN); }

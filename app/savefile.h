@@ -2,6 +2,8 @@
 #include <QIODevice>
 #include <QString>
 
+#include <sys/types.h>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -21,8 +23,10 @@ class ReplacingFile {
   ReplacingFile(const ReplacingFile&) = delete;
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
-  bool open();          // creates the temporary file; false with errorString() set
-  QIODevice& device();  // unbuffered: a failed write says why at once
+  bool open();  // creates the temporary file; false with errorString() set
+  // Buffered (64 KiB): a failed write says why at once or at the flush that
+  // finish() makes, always with the system's text.
+  QIODevice& device();
   // Writes out, syncs and closes the temporary file without renaming it, so
   // that files that belong together are all on disk before the first takes
   // its name. False with errorString() set, the temporary file dropped.
@@ -46,6 +50,21 @@ class ReplacingFile {
 // returns false at the first short write. Throws TevrinError with the
 // system's text.
 void WriteFileWhole(const QString& path, const std::function<bool(QIODevice&)>& writeAll);
+
+// Whether `name` is that of a ReplacingFile's temporary file ("x.rec.tmp-Ab3dE9").
+bool IsTemporaryFileName(const QString& name);
+
+// Removes the regular file `path` when it is at least `minimumAge` old and no
+// process holds it open for writing through a ReplacingFile; whether it went.
+bool RemoveIfStale(const QString& path, std::chrono::seconds minimumAge);
+
+// The temporary files in `dir` that a killed run left behind: removed when
+// they are old enough and no live writer holds them. Returns how many went.
+int RemoveStaleTemporaryFiles(const QString& dir, std::chrono::seconds minimumAge);
+
+// The system call the writes go through; tests put a failing one in its place.
+using SystemWriteFunction = ssize_t (*)(int fd, const void* data, size_t size);
+SystemWriteFunction& SystemWrite();
 
 // A write beyond the file-size limit (ulimit -f) then fails with "File too
 // large" instead of killing the process. Called once at start-up.

@@ -1,24 +1,32 @@
 // Timing of the table operations that grow with the number of rows: the stored
 // view, the comparison, the export and the save, at 1,000 / 10,000 / 100,000
 // rows. Prints milliseconds and nanoseconds per row; the per-row figure should
-// stay flat as the table grows.
+// stay flat as the table grows. The save and the export are also set against
+// the same bytes written durably in one go, measured in the same run.
 #include "app/paths.h"
 #include "bench/summary.h"
 #include "table/channeltable.h"
 #include "table/comparison.h"
 #include "table/csvexport.h"
+#include "table/fulltexts.h"
 #include "table/records.h"
 #include "table/storedview.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 using namespace tevrin;
 
@@ -67,6 +75,42 @@ void Report(const char* what, int n, double ms) {
   figures[what][n] = ms;
 }
 
+// The least a durable replacement of the same bytes costs: the rows made into
+// bytes in memory as the writer makes them, then for each file one write of
+// them all into a new file, one fsync, the rename over the name. What the writer adds beyond
+// that is its own cost (system calls, the temporary file's handling).
+std::map<std::string, std::map<int, double>> baselines;
+
+// The files one operation writes, made in memory: name and bytes.
+using MadeFiles = std::vector<std::pair<QString, QByteArray>>;
+
+void MeasureBaseline(const char* what, int n, int runs, const std::function<MadeFiles()>& makeFiles) {
+  qint64 size = 0;
+  baselines[what][n] = BestMs(runs, [&] {
+    size = 0;
+    for (const auto& [path, bytes] : makeFiles()) {
+      const QByteArray temp = QFile::encodeName(path + QStringLiteral(".baseline"));
+      const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+      if (fd < 0 || ::write(fd, bytes.constData(), size_t(bytes.size())) != bytes.size() || ::fsync(fd) != 0)
+        std::printf("baseline write failed\n");
+      ::close(fd);
+      ::rename(temp.constData(), QFile::encodeName(path).constData());
+      size += bytes.size();
+    }
+  });
+  std::printf("%-28s %7d rows %9.2f ms (made in memory, one write and fsync a file, %lld bytes)\n",
+              "  baseline", n, baselines[what][n], static_cast<long long>(size));
+}
+
+void SummariseAgainstBaseline(const char* what) {
+  for (int n : {10000, 100000}) {
+    char on[64];
+    std::snprintf(on, sizeof on, "%d rows", n);
+    bench::SummaryRow(what, on, figures[what][n], "ms", "the same bytes made in memory, one write + fsync",
+                      baselines[what][n], "<= 1.3");
+  }
+}
+
 // Growth against the table ten times smaller: a ratio near 1 is linear, near
 // 10 quadratic.
 void SummariseGrowth(const char* what) {
@@ -92,6 +136,27 @@ int main(int argc, char** argv) {
     const QDate today(2024, 2, 1);
 
     Report("save", n, BestMs(runs, [&] { WriteSavedTable(SavedTablePath(kSat), rows, today); }));
+    // The record file and the companion that keeps the full texts, as the save makes them.
+    MeasureBaseline("save", n, runs, [&] {
+      QByteArray records;
+      records.reserve(qsizetype(rows.size()) * kRecordSize);
+      FullTextsFile texts;
+      const QString date = SaveDateText(today);
+      for (const ChannelRow& row : rows) {
+        const SavedRecord record{row.subItem(kSubTransponder), row.subItem(kSubName),
+                                 row.subItem(kSubAudio),       row.subItem(kSubVideo),
+                                 row.subItem(kSubCoding),      date};
+        const TChannelRec rec = EncodeRecord(record);
+        records.append(reinterpret_cast<const char*>(rec.bytes), kRecordSize);
+        texts.rows.push_back(FullTextsOf(record));
+      }
+      texts.recordFile = StampOf(records);
+      MadeFiles files{{SavedTablePath(kSat), records}};
+      const QByteArray companion = EncodeFullTexts(texts);
+      if (companion.size() <= kMaxFullTextsBytes)
+        files.emplace_back(FullTextsPath(SavedTablePath(kSat)), companion);
+      return files;
+    });
 
     ChannelTableModel table;
     Report("stored view", n, BestMs(runs, [&] { LoadStoredView(kSat, {}, table); }));
@@ -114,8 +179,14 @@ int main(int argc, char** argv) {
     if (result.changes() != 2 * ((n + 9) / 10)) std::printf("unexpected change count %d\n", result.changes());
 
     Report("export", n, BestMs(runs, [&] { ExportTable(table.rows(), BesideExe("exsport.csv")); }));
+    MeasureBaseline("export", n, runs, [&] {
+      QByteArray bytes;
+      for (const ChannelRow& row : table.rows()) bytes += ExportLine(row);
+      return MadeFiles{{BesideExe("exsport.csv"), bytes}};
+    });
   }
   SetExeDirOverride(QString());
   for (const char* what : {"stored view", "comparison", "export", "save"}) SummariseGrowth(what);
+  for (const char* what : {"save", "export"}) SummariseAgainstBaseline(what);
   return 0;
 }

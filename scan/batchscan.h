@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 #include <vector>
 
@@ -24,9 +25,16 @@ struct BatchOptions {
 // directory beside the executable that is gone afterwards; the calling thread
 // parses, compares and saves one satellite at a time in catalogue order while
 // later charts still download. `onOutcome` gets each outcome in that order, so
-// nothing it prints depends on timing. Needs a QCoreApplication.
+// nothing it prints depends on timing. A cancelled scan (ScanCancel: a stop
+// signal) ends the run between two satellites, with the outcomes so far; the
+// downloads in flight end at once. Needs a QCoreApplication.
 std::vector<SatelliteOutcome> RunBatchScan(std::vector<int> indexes, ChartParserHost& host,
                                            const BatchOptions& options,
                                            const std::function<void(const SatelliteOutcome&)>& onOutcome);
+
+// What a killed run (SIGKILL, a power cut) left beside the executable: the
+// temporary files of unfinished writes there and in Base/, and batch folders.
+// Only what is at least `minimumAge` old and held by no live run goes.
+void RemoveStaleLitter(std::chrono::seconds minimumAge = std::chrono::minutes(1));
 
 }  // namespace tevrin

@@ -16,12 +16,24 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <atomic>
 #include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace tevrin {
 
 quint8 ChartUrlIndex = 0;
 quint8 ChartUrlCount = 0;
+
+ProxyLookup& SystemProxyLookup() {
+  static ProxyLookup lookup = [](const QNetworkProxyQuery& query) {
+    return QNetworkProxyFactory::systemProxyForQuery(query);
+  };
+  return lookup;
+}
 
 DownloadLimits& DefaultDownloadLimits() {
   static DownloadLimits limits;
@@ -61,14 +73,25 @@ bool IsLoopback(const QString& host) {
   return !address.isNull() && address.isLoopback();
 }
 
-// The desktop's or the environment's proxy (http_proxy, https_proxy, no_proxy), but never for the loopback.
-// One factory per manager, so downloads on several threads share no proxy state of their own.
-class SystemProxyFactory : public QNetworkProxyFactory {
+// Gives the manager the proxies that Transfer looked up beforehand, so the manager never asks the system
+// itself on the transfer's thread. One factory per manager: downloads on several threads share none.
+class AnsweredProxyFactory : public QNetworkProxyFactory {
  public:
-  QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override {
-    if (IsLoopback(query.peerHostName())) return {QNetworkProxy(QNetworkProxy::NoProxy)};
-    return systemProxyForQuery(query);
-  }
+  QList<QNetworkProxy> answer{QNetworkProxy(QNetworkProxy::NoProxy)};
+  QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& /*query*/) override { return answer; }
+};
+
+std::atomic<int> gLookUpsRunning{0};
+
+// One system proxy look-up on a thread of its own. The look-up cannot be interrupted (libproxy may fetch
+// and run a PAC file that never answers), so a transfer that stops waiting leaves it to end by itself;
+// its answer then goes nowhere.
+struct ProxyAnswer {
+  std::mutex mutex;
+  bool done = false;
+  QList<QNetworkProxy> proxies;
+  QObject* wake = nullptr;  // on the waiting thread; null once nobody waits
+  std::function<void()> onDone;
 };
 
 // One call of DownloadToFile. The network signals only record what happened and wake the local loop;
@@ -78,7 +101,7 @@ class Transfer {
  public:
   Transfer(const DownloadLimits& limits, QIODevice& file, IBindStatusCallback* callback)
       : limits_(limits), file_(file), callback_(callback) {
-    manager_.setProxyFactory(new SystemProxyFactory);  // the manager owns it
+    manager_.setProxyFactory(proxies_);  // the manager owns it
     stall_.setSingleShot(true);
     stall_.setInterval(qMax(1, limits_.stallTimeoutMs));
     QObject::connect(&stall_, &QTimer::timeout, &stall_, [this] {
@@ -94,10 +117,11 @@ class Transfer {
     // The received amount is sampled six times a window, so "any window" is judged within a sixth of it.
     speedCheck_.setInterval(qMax(1, limits_.lowSpeedWindowMs / 6));
     QObject::connect(&speedCheck_, &QTimer::timeout, &speedCheck_, [this] { CheckSpeed(); });
-    // A cancelled scan abandons the transfer at once: the loop wakes and Run gives up.
-    QObject::connect(&ScanCancel::instance(), &ScanCancel::requested, &stall_, [this] { loop_.quit(); });
   }
-  ~Transfer() { Drop(); }
+  ~Transfer() {
+    Drop();
+    StopWaitingForProxy();
+  }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
@@ -108,6 +132,7 @@ class Transfer {
     if (!IsHttp(address)) return false;
     clock_.start();
     deadline_.start();
+    if (!LookUpProxy(address)) return false;
     Send(address);
     for (;;) {
       if (ScanCancel::instance().isRequested()) return false;
@@ -140,6 +165,63 @@ class Transfer {
   }
 
  private:
+  // The proxies for `url`, asked of the system on a thread of its own while this thread keeps its events
+  // going (the window repaints). The wait is held to the stall bound and to the deadline, and a cancelled
+  // scan ends it: a PAC file that never answers is a failed download, not a frozen window.
+  bool LookUpProxy(const QUrl& url) {
+    if (IsLoopback(url.host())) {
+      proxies_->answer = {QNetworkProxy(QNetworkProxy::NoProxy)};
+      return true;
+    }
+    StopWaitingForProxy();
+    auto answer = std::make_shared<ProxyAnswer>();
+    answer->wake = &proxyWake_;
+    answer->onDone = [this] { loop_.quit(); };
+    try {
+      gLookUpsRunning.fetch_add(1);
+      std::thread([answer, lookup = SystemProxyLookup(), query = QNetworkProxyQuery(url)] {
+        QList<QNetworkProxy> proxies;
+        try {
+          proxies = lookup(query);
+        } catch (...) {
+          proxies.clear();
+        }
+        const std::lock_guard lock(answer->mutex);
+        answer->proxies = std::move(proxies);
+        answer->done = true;
+        // Under the lock: the waiting side cannot stop waiting, and its object go, in between.
+        if (answer->wake) QMetaObject::invokeMethod(answer->wake, answer->onDone, Qt::QueuedConnection);
+        gLookUpsRunning.fetch_sub(1);
+      }).detach();
+    } catch (const std::system_error&) {
+      gLookUpsRunning.fetch_sub(1);
+      return false;  // no thread to be had
+    }
+    proxyAnswer_ = answer;
+    stall_.start();
+    for (;;) {
+      if (ScanCancel::instance().isRequested() || stalled_ || timedOut_) return false;
+      {
+        const std::lock_guard lock(answer->mutex);
+        if (answer->done) {
+          proxies_->answer =
+              answer->proxies.isEmpty() ? QList<QNetworkProxy>{QNetworkProxy::NoProxy} : answer->proxies;
+          break;
+        }
+      }
+      loop_.exec();
+    }
+    StopWaitingForProxy();
+    return true;
+  }
+
+  void StopWaitingForProxy() {
+    if (!proxyAnswer_) return;
+    const std::lock_guard lock(proxyAnswer_->mutex);
+    proxyAnswer_->wake = nullptr;
+    proxyAnswer_.reset();
+  }
+
   void Send(const QUrl& url) {
     Drop();
     headersPending_ = finished_ = false;
@@ -195,6 +277,8 @@ class Transfer {
     // Never from https down to plain http.
     if (reply_->url().scheme() == QLatin1String("https") && next.scheme() != QLatin1String("https"))
       return false;
+    Drop();
+    if (!LookUpProxy(next)) return false;
     Send(next);
     return true;
   }
@@ -254,7 +338,10 @@ class Transfer {
   QIODevice& file_;
   IBindStatusCallback* callback_;
   QNetworkAccessManager manager_;
+  AnsweredProxyFactory* proxies_ = new AnsweredProxyFactory;
+  std::shared_ptr<ProxyAnswer> proxyAnswer_;  // the look-up waited for, if any
   QEventLoop loop_;
+  QObject proxyWake_;  // the look-up's answer wakes the loop through it; goes before the loop
   QTimer stall_;
   QTimer deadline_;
   QTimer speedCheck_;
@@ -275,9 +362,17 @@ class Transfer {
   bool timedOut_ = false;
   bool tooLarge_ = false;
   bool writeFailed_ = false;
+  // Last, so it goes first: a cancelled scan wakes the loop at once, from whichever thread asks, and Run
+  // gives up.
+  const ScanCancel::Listener cancelWake_ = ScanCancel::instance().listen([this] {
+    QMetaObject::invokeMethod(
+        &stall_, [this] { loop_.quit(); }, Qt::QueuedConnection);
+  });
 };
 
 }  // namespace
+
+int ProxyLookUpsRunning() { return gLookUpsRunning.load(); }
 
 bool DownloadToFile(const QString& address, const QString& path, IBindStatusCallback* callback,
                     const DownloadLimits& limits, QString* fileError) {

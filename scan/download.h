@@ -1,6 +1,10 @@
 #pragma once
+#include <QList>
+#include <QNetworkProxy>
 #include <QString>
 #include <QtGlobal>
+
+#include <functional>
 
 namespace tevrin {
 
@@ -28,12 +32,25 @@ struct DownloadLimits {
 };
 DownloadLimits& DefaultDownloadLimits();  // tests may lower the limits
 
+// How the system proxy for a host is found: QNetworkProxyFactory::systemProxyForQuery (the desktop's
+// settings, http_proxy and its kin, a PAC file through libproxy). Called on a thread of its own, never
+// for the loopback; tests put a slow or stuck one in its place.
+using ProxyLookup = std::function<QList<QNetworkProxy>(const QNetworkProxyQuery& query)>;
+ProxyLookup& SystemProxyLookup();
+
+// Look-ups still running, given up on because they did not answer in time. Qt waits for its own look-up
+// thread when the application object goes, so a program that ends while one runs ends with _exit once its
+// own work is done.
+int ProxyLookUpsRunning();
+
 // Fetches an http or https address into `path`. True only when the whole body of a successful (2xx) response
 // was stored there. Runs on the calling thread and waits in a local event loop; safe on any thread with an
 // event dispatcher, several at once. The file is replaced only on success, and replaced as a name: a link
 // planted at `path` is replaced, its target never written (ReplacingFile). A failed transfer leaves no file
 // behind and an existing file untouched. Any exception inside, one thrown by a callback included, is
-// caught and gives false. The system proxy is used for every host but the loopback.
+// caught and gives false. The system proxy is used for every host but the loopback; it is looked up on a
+// thread of its own within the stall bound and the deadline, and a look-up that does not answer in time
+// is a failure like a server that does not.
 // A failure of the local file (cannot be created, written or renamed: "Permission denied", "File too
 // large") also gives false and sets `*fileError` to the system's text; a network failure leaves it empty.
 // OnStartBinding is called once when the first response headers arrive, OnProgress any number of times

@@ -3,7 +3,9 @@
 #include "scan/innertext.h"
 #include "scan/scancancel.h"
 
-#include <QObject>
+#include <sys/mman.h>
+#include <QCoreApplication>
+#include <QTimer>
 
 #include <atomic>
 #include <bit>
@@ -31,43 +33,114 @@ constexpr auto kPumpInterval = std::chrono::milliseconds(10);
 constexpr auto kWaitMargin = std::chrono::milliseconds(2000);
 
 // Chunks of trees gone, kept for the next tree: memory that a thread of its
-// own got fresh from the system would be faulted in page by page on every
-// scan. Never destroyed, so that a build still running at exit can use it.
+// own gets fresh from the system is faulted in page by page, which costs a
+// large page's scan a good part of its time. Chunks come straight from the
+// system and go straight back to it (the general heap would keep them, or
+// scatter them): a while after the last tree went, all but a few are
+// returned, so an idle tool does not hold the largest page's tree. Never
+// destroyed, so that a build still running at exit can use it.
 class ChunkPool {
  public:
-  static constexpr size_t kKeep = 128;  // chunks of 1 MiB: a tree of a page of about 6 MB
+  static constexpr size_t kChunkBytes = size_t(1) << 20;
+  static constexpr size_t kKeep = 8;     // chunks kept for good: 8 MiB
+  static constexpr int kIdleMs = 10000;  // the rest go after this long without a tree
 
   static ChunkPool& instance() {
     static auto* pool = new ChunkPool;  // NOLINT: deliberately never freed
     return *pool;
   }
-  void* take(size_t bytes) {
+  void* take() {
     {
       const std::lock_guard lock(mutex_);
+      lastUse_ = Clock::now();
       if (!chunks_.empty()) {
         void* chunk = chunks_.back();
         chunks_.pop_back();
         return chunk;
       }
     }
-    return std::malloc(bytes);
+    void* chunk = ::mmap(nullptr, kChunkBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return chunk == MAP_FAILED ? nullptr : chunk;
   }
   void give(void* chunk) {
+    bool schedule = false;
     {
       const std::lock_guard lock(mutex_);
-      if (chunks_.size() < kKeep) {
+      lastUse_ = Clock::now();
+      // Room for two whole trees was made at the start: a tree's arena goes
+      // in a destructor, which must not allocate (or throw).
+      if (chunks_.size() < chunks_.capacity()) {
         chunks_.push_back(chunk);
-        return;
+        chunk = nullptr;
+      }
+      schedule = chunks_.size() > kKeep && !trimPending_;
+      trimPending_ = trimPending_ || schedule;
+    }
+    if (chunk) ::munmap(chunk, kChunkBytes);
+    if (schedule) scheduleTrim();
+  }
+  // Returns the chunks beyond kKeep to the system, at once.
+  void trim() {
+    std::vector<void*> surplus;
+    {
+      const std::lock_guard lock(mutex_);
+      while (chunks_.size() > kKeep) {
+        surplus.push_back(chunks_.back());
+        chunks_.pop_back();
       }
     }
-    std::free(chunk);
+    for (void* chunk : surplus) ::munmap(chunk, kChunkBytes);
+  }
+  size_t kept() {
+    const std::lock_guard lock(mutex_);
+    return chunks_.size();
   }
 
  private:
-  ChunkPool() { chunks_.reserve(kKeep); }
+  ChunkPool() { chunks_.reserve(kMaxKept); }
+  // Two trees' budgets of chunks: the one being built and one given up on.
+  static constexpr size_t kMaxKept = 2 * 512;
+  // On the application's thread: its event loop runs the timer. Without an
+  // application the surplus goes at once.
+  void scheduleTrim() {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app) {
+      {
+        const std::lock_guard lock(mutex_);
+        trimPending_ = false;
+      }
+      trim();
+      return;
+    }
+    QMetaObject::invokeMethod(
+        app, [this, app] { QTimer::singleShot(kIdleMs, app, [this] { trimWhenIdle(); }); },
+        Qt::QueuedConnection);
+  }
+  void trimWhenIdle() {
+    bool busy = false;
+    {
+      const std::lock_guard lock(mutex_);
+      busy = Clock::now() - lastUse_ < std::chrono::milliseconds(kIdleMs);
+      if (!busy) trimPending_ = false;
+    }
+    if (busy) {  // a tree was built meanwhile: look again later
+      QTimer::singleShot(kIdleMs, QCoreApplication::instance(), [this] { trimWhenIdle(); });
+      return;
+    }
+    trim();
+  }
+
   std::mutex mutex_;
   std::vector<void*> chunks_;
+  Clock::time_point lastUse_;
+  bool trimPending_ = false;  // a trim is scheduled
 };
+
+// Builds given up on that still run. At most one may: each may hold its
+// whole memory budget until it notices.
+std::mutex gAbandonedMutex;
+std::condition_variable gAbandonedGone;
+int gAbandoned = 0;
 
 #if defined(__SANITIZE_ADDRESS__)
 #define TEVRIN_TREE_ASAN 1
@@ -132,7 +205,7 @@ class TreeArena {
     std::uint64_t sizeClass;  // the header word right before every block
   };
 
-  static constexpr size_t kChunkBytes = size_t(1) << 20;
+  static constexpr size_t kChunkBytes = ChunkPool::kChunkBytes;
   static constexpr size_t kHeader = sizeof(std::uint64_t);
   static constexpr size_t kSmallLimit = 512;  // 8-byte steps up to here, powers of two above
 #ifdef TEVRIN_TREE_ASAN
@@ -193,11 +266,18 @@ class TreeArena {
 
   void newChunk() {
     charge(kChunkBytes);
-    void* chunk = ChunkPool::instance().take(kChunkBytes);
+    void* chunk = ChunkPool::instance().take();
     if (!chunk) giveUp(Outcome::OverBudget);
-    try {  // no exception may cross the parser's frames
+    // No exception may cross the parser's frames, and no jump may leave a
+    // handler: the handler only notes the failure.
+    bool kept = false;
+    try {
       chunks_.push_back(chunk);
+      kept = true;
     } catch (const std::bad_alloc&) {
+      kept = false;
+    }
+    if (!kept) {
       ChunkPool::instance().give(chunk);
       giveUp(Outcome::OverBudget);
     }
@@ -304,6 +384,22 @@ struct HtmlTree::Job {
     done.notify_all();
   }
 
+  // Given up on by the waiting side: counted among the builds still running
+  // unless it has already finished. True when it was counted.
+  bool abandon() {
+    abandoned.store(true);
+    const std::lock_guard lock(mutex);
+    if (finished) return false;
+    counted = true;
+    const std::lock_guard count(gAbandonedMutex);
+    ++gAbandoned;
+    return true;
+  }
+  bool wasCounted() {
+    const std::lock_guard lock(mutex);
+    return counted;
+  }
+
   void wake() {
     const std::lock_guard lock(mutex);
     done.notify_all();
@@ -321,7 +417,50 @@ struct HtmlTree::Job {
   std::condition_variable done;
   bool finished = false;
   bool built = false;
+  bool counted = false;  // among the given-up builds still running
 };
+
+namespace {
+// Runs on the building thread: the job, then its memory goes, then a given-up
+// build stops counting.
+void RunAndRelease(std::shared_ptr<HtmlTree::Job> job) {
+  job->run();
+  const bool counted = job->wasCounted();
+  job.reset();  // the last reference when the waiting side gave up: the arena is freed here
+  if (!counted) return;
+  {
+    const std::lock_guard lock(gAbandonedMutex);
+    --gAbandoned;
+  }
+  gAbandonedGone.notify_all();
+}
+
+// Waits, letting the caller's events run, until no given-up build runs any
+// more. False when the time runs out or the scan is cancelled first.
+bool WaitForGivenUpBuild(const std::function<void()>& pump, Clock::time_point until) {
+  ScanCancel& cancel = ScanCancel::instance();
+  const ScanCancel::Listener wakeOnCancel = cancel.listen([] {
+    const std::lock_guard lock(gAbandonedMutex);
+    gAbandonedGone.notify_all();
+  });
+  for (;;) {
+    {
+      std::unique_lock lock(gAbandonedMutex);
+      gAbandonedGone.wait_for(lock, kPumpInterval, [&] { return gAbandoned == 0 || cancel.isRequested(); });
+      if (gAbandoned == 0) return true;
+    }
+    if (cancel.isRequested() || Clock::now() >= until) return false;
+    if (pump) pump();
+  }
+}
+}  // namespace
+
+int GivenUpBuildsRunning() {
+  const std::lock_guard lock(gAbandonedMutex);
+  return gAbandoned;
+}
+
+size_t TreeChunksKept() { return ChunkPool::instance().kept(); }
 
 void SetTreeBounds(const TreeBounds& bounds) { gBounds = bounds; }
 TreeBounds CurrentTreeBounds() { return gBounds; }
@@ -334,10 +473,16 @@ const std::vector<const GumboNode*>& HtmlTree::rows() const {
 
 TreeBuild HtmlTree::Build(QByteArray utf8, const std::function<void()>& pump, HtmlTree& tree) {
   const TreeBounds bounds = gBounds;
+  // A build given up on earlier may still hold its memory: this one waits for
+  // it within its own time, and is refused if it does not end.
+  const Clock::time_point waitUntil = Clock::now() + std::chrono::milliseconds(bounds.millis) + kWaitMargin;
+  if (!WaitForGivenUpBuild(pump, waitUntil))
+    return ScanCancel::instance().isRequested() ? TreeBuild::Cancelled : TreeBuild::Refused;
+
   auto job = std::make_shared<Job>(std::move(utf8), bounds, gStartHook);
   std::thread worker;
   try {
-    worker = std::thread([job] { job->run(); });  // the job lives as long as either side needs it
+    worker = std::thread(RunAndRelease, job);  // the job lives as long as either side needs it
   } catch (const std::system_error&) {
     return TreeBuild::Refused;  // no thread to be had: as good as no document
   }
@@ -349,22 +494,17 @@ TreeBuild HtmlTree::Build(QByteArray utf8, const std::function<void()>& pump, Ht
     Job& job;
     ~GiveUpUnlessJoined() {
       if (!worker.joinable()) return;
-      job.abandoned.store(true);
+      job.abandon();
       worker.detach();
     }
   } giveUp{worker, *job};
 
   ScanCancel& cancel = ScanCancel::instance();
-  const QMetaObject::Connection wakeOnCancel =
-      QObject::connect(&cancel, &ScanCancel::requested, [job] { job->wake(); });
-  struct Disconnect {
-    const QMetaObject::Connection& connection;
-    ~Disconnect() { QObject::disconnect(connection); }
-  } disconnect{wakeOnCancel};
+  const ScanCancel::Listener wakeOnCancel = cancel.listen([job] { job->wake(); });
 
   // The worker gives up by itself at its own time; this wait's deadline is
   // for a build stuck where it cannot look at the clock.
-  const Clock::time_point waitUntil = Clock::now() + std::chrono::milliseconds(bounds.millis) + kWaitMargin;
+  const Clock::time_point buildUntil = Clock::now() + std::chrono::milliseconds(bounds.millis) + kWaitMargin;
   for (;;) {
     {
       std::unique_lock lock(job->mutex);
@@ -372,7 +512,7 @@ TreeBuild HtmlTree::Build(QByteArray utf8, const std::function<void()>& pump, Ht
       if (job->finished) break;
     }
     const bool cancelled = cancel.isRequested();
-    if (cancelled || Clock::now() >= waitUntil) return cancelled ? TreeBuild::Cancelled : TreeBuild::Refused;
+    if (cancelled || Clock::now() >= buildUntil) return cancelled ? TreeBuild::Cancelled : TreeBuild::Refused;
     if (pump) pump();
   }
   worker.join();

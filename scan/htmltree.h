@@ -29,6 +29,12 @@ void SetTreeBuildStartHook(std::function<void()> hook);
 
 enum class TreeBuild { Built, Refused, Cancelled };
 
+// Builds given up on that still run (0 or 1), and the 1 MiB chunks of tree
+// memory kept for the next tree (all of the last tree's while scans follow
+// each other, 8 once none was built for 10 s); for the tests.
+int GivenUpBuildsRunning();
+size_t TreeChunksKept();
+
 // The parsed tree of one page and its TR elements in document order (template
 // contents left out). It owns its memory; the tree goes when the last copy goes.
 class HtmlTree {
@@ -39,7 +45,9 @@ class HtmlTree {
   // called about every 10 ms on the calling thread (the window keeps
   // answering). Ends at once when the scan is cancelled, and as refused when
   // the tree is over one of its bounds or the build outlives its time. A
-  // build given up on is left to end on its own: it frees what it made.
+  // build given up on is left to end on its own: it frees what it made. At
+  // most one such build runs: a new build first waits for it, within its own
+  // time, and is refused when it is still running then.
   static TreeBuild Build(QByteArray utf8, const std::function<void()>& pump, HtmlTree& tree);
 
   struct Job;

@@ -113,7 +113,10 @@ bool ReadSavedTable(const QString& path, std::vector<SavedRecord>& records) {
 void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, const QDate& today) {
   const QString date = SaveDateText(today);
   QByteArray table;
+  // Grown once: every reallocation copies the table into fresh pages.
+  table.reserve(qsizetype(rows.size()) * kRecordSize);
   FullTextsFile texts;
+  texts.rows.reserve(rows.size());
   for (const ChannelRow& row : rows) {
     if (row.mark == kMarkGone) continue;
     const SavedRecord record = RecordFromRow(row, date);

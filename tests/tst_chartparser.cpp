@@ -493,20 +493,6 @@ class TstChartParser : public QObject {
     QCOMPARE(m.count(), 0);
   }
 
-  void exitWhileATreeIsBuilt() {
-    // Runs last but for the generated charts: the build given up on here never
-    // ends before the test program does, whose exit must neither hang nor crash.
-    BoundsForTest bounds(CurrentTreeBounds());
-    const auto never = std::make_shared<QSemaphore>();
-    SetTreeBuildStartHook([never] { never->tryAcquire(1, 600000); });
-    struct CancellingHost : Host {
-      void processEvents() override { ScanCancel::instance().request(); }
-    } h;
-    ChannelTableModel m;
-    QVERIFY(!ParseChartPage(Page(ChannelRowHtml("One", "rus")), m, h));
-    QCOMPARE(m.count(), 0);
-  }
-
   void generatedChartsParseAsModelled() {
     for (int position : {13, 36, 90}) {  // declared charset, packages, no meta and sloppy rows
       const gencharts::Chart chart = gencharts::MakeChart(position);
@@ -526,6 +512,36 @@ class TstChartParser : public QObject {
       QCOMPARE(Column(m, kSubTransponder), expectedTransponders);
       QCOMPARE(Column(m, kSubCoding), expectedCoding);
     }
+  }
+
+  void exitWhileATreeIsBuilt() {
+    // Runs after every other parse: the build given up on here never ends
+    // before the test program does, whose exit must neither hang nor crash.
+    BoundsForTest bounds(CurrentTreeBounds());
+    const auto never = std::make_shared<QSemaphore>();
+    SetTreeBuildStartHook([never] { never->tryAcquire(1, 600000); });
+    struct CancellingHost : Host {
+      void processEvents() override { ScanCancel::instance().request(); }
+    } h;
+    ChannelTableModel m;
+    QVERIFY(!ParseChartPage(Page(ChannelRowHtml("One", "rus")), m, h));
+    QCOMPARE(m.count(), 0);
+    QCOMPARE(GivenUpBuildsRunning(), 1);
+
+    // One given-up build at most: the next scan waits for it within its own
+    // time, then gets the page error without starting a build of its own.
+    TreeBounds quick = CurrentTreeBounds();
+    quick.millis = 0;
+    SetTreeBounds(quick);
+    int started = 0;
+    SetTreeBuildStartHook([&started] { ++started; });
+    ScanCancel::instance().clear();
+    test::RecordingMessages messages;
+    Host r = RusOnly();
+    QVERIFY(!ParseChartPage(Page(ChannelRowHtml("Two", "rus")), m, r));
+    QCOMPARE(messages.texts("plain"), QStringList({kDocumentError}));
+    QCOMPARE(started, 0);
+    QCOMPARE(GivenUpBuildsRunning(), 1);
   }
 
   void committedSiteMatchesTheGenerator() {

@@ -11,17 +11,24 @@
 #include "tools/gencharts/chartgen.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QEventLoop>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
+#include <unistd.h>
+#include <utime.h>
 #include <csignal>
+#include <ctime>
 #include <functional>
 
 using namespace tevrin;
@@ -52,6 +59,62 @@ struct Run {
   QByteArray out;
   QStringList errLines;  // non-empty stderr lines
 };
+
+// A chart site where Hot Bird's chart comes at once and every other chart
+// crawls: headers, then a row every 50 ms of a body that never ends.
+class SlowSite : public QObject {
+ public:
+  explicit SlowSite(QByteArray fastChart) : fast_(std::move(fastChart)) {
+    connect(&server_, &QTcpServer::newConnection, this, [this] {
+      while (QTcpSocket* socket = server_.nextPendingConnection()) {
+        connect(socket, &QTcpSocket::readyRead, this, [this, socket] { answer(socket); });
+        connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+      }
+    });
+  }
+  bool listen() { return server_.listen(QHostAddress::LocalHost, 0); }
+  QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(server_.serverPort()); }
+  qint64 slowBytesSent = 0;
+
+ private:
+  void answer(QTcpSocket* socket) {
+    const QByteArray request = socket->readAll();
+    if (!request.startsWith("GET ")) return;
+    if (request.contains("position=13 ")) {
+      socket->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
+                    QByteArray::number(fast_.size()) + "\r\n\r\n" + fast_);
+      socket->disconnectFromHost();
+      return;
+    }
+    socket->write("HTTP/1.1 200 OK\r\nContent-Length: 10000000\r\n\r\n");
+    auto* drip = new QTimer(socket);
+    connect(drip, &QTimer::timeout, socket, [this, socket] {
+      const QByteArray row = test::Transponder("11804 V", "DVB-S").toUtf8();
+      socket->write(row);
+      slowBytesSent += row.size();
+    });
+    drip->start(50);
+  }
+
+  QTcpServer server_;
+  QByteArray fast_;
+};
+
+// Everything in `dir` and below, as relative paths.
+QStringList Tree(const QString& dir) {
+  QStringList out;
+  QDirIterator it(dir, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) out << QDir(dir).relativeFilePath(it.next());
+  out.sort();
+  return out;
+}
+
+void MakeOld(const QString& path) {
+  const std::time_t twoMinutesAgo = std::time(nullptr) - 120;
+  const utimbuf times{twoMinutesAgo, twoMinutesAgo};
+  QVERIFY(::utime(QFile::encodeName(path).constData(), &times) == 0);
+}
 
 class RusOnly final : public ChartParserHost {
  public:
@@ -479,6 +542,99 @@ class TstCli : public QObject {
     QCOMPARE(QDir(base.file("Base")).entryList(QDir::Files | QDir::Hidden), QStringList{kHotBird + ".rec"});
     QVERIFY(saved.open(QIODevice::ReadOnly));
     QCOMPARE(saved.readAll(), previous);
+  }
+
+  // Stopped in the middle of a batch: Hot Bird (first in catalogue order) is
+  // saved, Astra 1G is still downloading. The status is the shell's, no
+  // scratch or temporary file is left, Hot Bird's table is whole and Astra's
+  // earlier table untouched. A closed output stops the run at its first line.
+  void stopSignalsEndTheBatchCleanly_data() {
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGINT") << SIGINT;
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+    QTest::newRow("closed output (SIGPIPE)") << SIGPIPE;
+  }
+  void stopSignalsEndTheBatchCleanly() {
+    QFETCH(int, signal);
+    SlowSite site(FirstChart());
+    QVERIFY(site.listen());
+    test::TempExeDir base;
+    const QString astra = SatelliteName(6);
+    QVERIFY(QDir(base.path()).mkpath("Base"));
+    const QByteArray astraBefore(3 * 476, 'a');
+    test::WriteBytes(SavedTablePath(astra), astraBefore);
+
+    QProcess process;
+    if (signal == SIGPIPE)
+      process.setChildProcessModifier([] {  // an output pipe whose reader has gone
+        int fds[2];
+        if (::pipe(fds) != 0) ::_exit(99);
+        ::close(fds[0]);
+        ::dup2(fds[1], STDOUT_FILENO);
+        ::close(fds[1]);
+      });
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TEVRIN_CHART_URL", site.url());
+    process.setProcessEnvironment(env);
+    process.start(kCli, {"scan", "5", "6", "--lang", "rus", "--save", "--json", "--base", base.path()});
+    QVERIFY(process.waitForStarted(10000));
+    if (signal != SIGPIPE) {
+      // Hot Bird's line is out (it was saved before), and Astra's chart is coming.
+      QVERIFY(test::WaitInEventLoop(
+          [&] { return process.canReadLine() || process.state() != QProcess::Running; }, 60000));
+      const QJsonObject line = QJsonDocument::fromJson(process.readLine()).object();
+      QCOMPARE(line["satellite"].toString(), kHotBird);
+      QVERIFY(test::WaitInEventLoop([&] { return site.slowBytesSent > 0; }, 60000));
+      QVERIFY(process.state() == QProcess::Running);
+      QVERIFY(!Tree(base.path()).filter("tevrin-batch-").isEmpty());
+      ::kill(pid_t(process.processId()), signal);
+    }
+    QVERIFY(test::WaitInEventLoop([&] { return process.state() == QProcess::NotRunning; }, 60000));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 128 + signal);
+    QCOMPARE(process.readAllStandardError(), QByteArray());  // a stop is no error
+
+    // Hot Bird's table and the companion that keeps its full texts, both whole.
+    QStringList expected{"Base", "Base/" + astra + ".rec", "Base/" + kHotBird + ".rec",
+                         "Base/" + kHotBird + ".rec.json"};
+    expected.sort();
+    QCOMPARE(Tree(base.path()), expected);
+    QCOMPARE(test::ReadBytes(SavedTablePath(astra)), astraBefore);
+    std::vector<SavedRecord> records;
+    QVERIFY(ReadSavedTable(SavedTablePath(kHotBird), records));
+    QCOMPARE(int(records.size()), 2);
+    QCOMPARE(QFileInfo(SavedTablePath(kHotBird)).size(), 2 * 476);
+  }
+
+  // What a killed run left goes at the next start once it is a minute old;
+  // a fresh one, or one a live writer holds, stays.
+  void aKilledRunsLeftoversGoAtTheNextStart() {
+    test::TempExeDir base;
+    QVERIFY(QDir(base.path()).mkpath("Base"));
+    QVERIFY(QDir(base.path()).mkpath("tevrin-batch-a1B2c3"));
+    QVERIFY(QDir(base.path()).mkpath("tevrin-batch-fresh1"));
+    const QStringList stale = {"tevrin-batch-a1B2c3/356.html", "tevrin-batch-a1B2c3/13.html.tmp-Qw3rTy",
+                               "cache.txt.tmp-Zx9Cv8", "Base/" + kHotBird + ".rec.tmp-As4dFg",
+                               "exsport.csv.tmp-aaaaaa"};
+    const QStringList kept = {"tevrin-batch-fresh1/13.html", "MyIni.ini.tmp-Fresh1", "Base/S.rec.tmp-Held00",
+                              "notes.tmp-toolong", "Base/S.rec"};
+    for (const QString& name : stale + kept) test::WriteBytes(base.file(name), "x");
+    for (const QString& name : stale) MakeOld(base.file(name));
+    MakeOld(base.file("tevrin-batch-a1B2c3"));
+    MakeOld(base.file("Base/S.rec.tmp-Held00"));
+    MakeOld(base.file("notes.tmp-toolong"));
+    MakeOld(base.file("Base/S.rec"));
+    // A live write holds its temporary file locked, however old it is.
+    const int held = ::open(QFile::encodeName(base.file("Base/S.rec.tmp-Held00")).constData(), O_RDONLY);
+    QVERIFY(held >= 0 && ::flock(held, LOCK_EX) == 0);
+
+    const Run r = run({"scan", "5", "--lang", "rus", "--base", base.path()});
+    ::close(held);
+    QCOMPARE(r.exitCode, 0);
+    QStringList expected = kept + QStringList{"Base", "tevrin-batch-fresh1"};
+    expected.sort();
+    QCOMPARE(Tree(base.path()), expected);
   }
 
   void helpIsBilingual() {

@@ -20,6 +20,7 @@
 #include <QtTest>
 
 #include <atomic>
+#include <csignal>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -487,6 +488,36 @@ class TstDesktop : public QObject {
     QVERIFY(tevrin::test::ReadBytes(ini()).contains("[LngCheck]"));
     const QStringList left = QDir(home_.path()).entryList(QDir::Files);
     QCOMPARE(left.filter("cache").size(), 0);
+  }
+
+  // What systemd sends at logout and `kill` sends: the window closes as if
+  // the user closed it, in the middle of a download, and keeps its size.
+  void sigtermDuringADownloadClosesAsTheUserWould() {
+    DrippingSite site;
+    QVERIFY(site.listen());
+    QProcess tool;
+    start(tool, {"TEVRIN_CHART_URL=" + site.url(), "TEVRIN_SITE_URL=" + site.url()});
+    const QString id = waitForSettledWindow(tool, nullptr);
+    QVERIFY(!id.isEmpty());
+    x("xdotool", {"windowsize", id, "900", "500"});
+    QVERIFY(tevrin::test::WaitInEventLoop([&] { return geometryOf(id).client.size() == QSize(900, 500); },
+                                          10000));
+    const int outerWidth = geometryOf(id).outer().width();
+    x("xdotool", {"mousemove", "--window", id, "80", "51", "click", "5"});
+    x("xdotool", {"mousemove", "--window", id, "88", "474", "click", "1"});
+    QVERIFY(tevrin::test::WaitInEventLoop([&] { return site.chartBytesSent > 2000; }));
+    QVERIFY(tool.state() == QProcess::Running);
+
+    ::kill(pid_t(tool.processId()), SIGTERM);
+    QVERIFY(tevrin::test::WaitInEventLoop([&] { return tool.state() == QProcess::NotRunning; }, 2000));
+    QCOMPARE(tool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(tool.exitCode(), 0);
+    const QByteArray settings = tevrin::test::ReadBytes(ini());
+    QVERIFY2(settings.contains("Wh=" + QByteArray::number(outerWidth)), settings.constData());
+    QVERIFY(settings.contains("[LngCheck]"));
+    const QStringList left = QDir(home_.path()).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(left.filter("cache").size(), 0);
+    QCOMPARE(left.filter(".tmp-").size(), 0);
   }
 
   // A failed download ends the tool after its box, also while the banner is

@@ -6,7 +6,12 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QNetworkProxyQuery>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 
@@ -14,7 +19,9 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <stdexcept>
+#include <thread>
 
 using namespace tevrin;
 using tevrin::test::FaultServer;
@@ -374,6 +381,58 @@ class TstDownload : public QObject {
     QVERIFY(proxied);
     QCOMPARE(proxy.requestPaths(), QStringList({"http://charts.invalid/charts?position=13"}));
     QCOMPARE(ReadAll(dir.filePath("proxied.txt")), proxy.body());
+  }
+
+  // A system proxy look-up that never answers (a PAC file on a server that
+  // accepts and stays silent): the waiting thread keeps its events going, the
+  // download fails at the stall bound, and a cancel from any thread ends the
+  // wait at once.
+  void aProxyLookUpThatNeverAnswersFailsAtTheStallBound() {
+    const ProxyLookup system = SystemProxyLookup();
+    const auto release = std::make_shared<QSemaphore>();
+    const auto asked = std::make_shared<QStringList>();  // written before the block, read after the wait
+    const auto mutex = std::make_shared<QMutex>();
+    SystemProxyLookup() = [release, asked, mutex](const QNetworkProxyQuery& query) {
+      {
+        const QMutexLocker lock(mutex.get());
+        *asked << query.peerHostName();
+      }
+      release->tryAcquire(1, 60000);
+      return QList<QNetworkProxy>{QNetworkProxy::NoProxy};
+    };
+    QTemporaryDir dir;
+    const QString address = QStringLiteral("http://charts.invalid/charts?position=13");
+    DownloadLimits limits;
+    limits.stallTimeoutMs = 200;
+    int ticks = 0;
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
+    ticker.start(5);
+    Recorder rec;
+    QVERIFY(!DownloadToFile(address, dir.filePath("cache.txt"), &rec, limits));
+    QVERIFY2(ticks > 0, "the waiting thread's events did not run");
+    QVERIFY(rec.events.isEmpty());
+
+    // Patient limits: a cancel from another thread ends the wait.
+    limits.stallTimeoutMs = 600000;
+    std::thread canceller([asked, mutex] {
+      for (;;) {
+        {
+          const QMutexLocker lock(mutex.get());
+          if (asked->size() >= 2) break;
+        }
+        QThread::msleep(5);
+      }
+      ScanCancel::instance().request();
+    });
+    const bool ok = DownloadToFile(address, dir.filePath("cache.txt"), &rec, limits);
+    canceller.join();
+    ScanCancel::instance().clear();
+    SystemProxyLookup() = system;
+    release->release(2);
+    QVERIFY(!ok);
+    QCOMPARE(*asked, QStringList({"charts.invalid", "charts.invalid"}));
+    QCOMPARE(Entries(dir.path()), QStringList());
   }
 
   // ---- callbacks that pump events or throw ---------------------------------------------------------

@@ -202,7 +202,8 @@ class TstGuiScan : public QObject {
       w.main.CheckBoxFilterON->setChecked(true);
       emit w.main.ListViewNew->horizontalHeader()->sectionClicked(3);
       emit w.main.BitBtnExp->clicked();
-      emit w.main.CmbBoxURL->activated(0);
+      w.main.CmbBoxURL->setCurrentIndex(2);  // the user picks another satellite
+      emit w.main.CmbBoxURL->activated(2);
       delivered = true;
     });
     w.scan(5);
@@ -212,6 +213,8 @@ class TstGuiScan : public QObject {
     // The refused box went back: its handler never saw the tick.
     QVERIFY(!w.main.CheckBoxFilterON->isChecked());
     QVERIFY(!w.main.CheckBoxNTV->isEnabled());
+    // The refused satellite does not stay shown: the box shows the scanned one.
+    QCOMPARE(w.main.CmbBoxURL->currentIndex(), 5);
     // After the scan the same events run.
     w.main.CheckBoxFilterON->setChecked(true);
     QVERIFY(w.main.CheckBoxNTV->isEnabled());

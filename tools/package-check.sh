@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Packaging check (CI, after the tests): builds the .deb from the existing build
-# folder, unpacks it into a scratch root and runs what it installs as an
+# Packaging check (CI, after the tests): builds the .deb with tools/package.sh
+# (in its own Release tree), unpacks it into a scratch root and runs what it installs as an
 # unprivileged user whose home is a scratch folder, against the bundled chart
 # server: the menu entry and the metainfo validate, lintian finds no error or
 # warning, a scan works and its saved table lands in the user's data folder,

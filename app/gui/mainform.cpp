@@ -44,6 +44,8 @@
 #include <QUrl>
 #include <QWindow>
 
+#include <memory>
+
 // The pictures live in the window library; a static library must register them.
 static void RegisterImages() { Q_INIT_RESOURCE(images); }
 
@@ -318,7 +320,16 @@ void TMainF::connectHandlers() {
   connect(BitBtnExp, &QPushButton::clicked, this, afterScan(&TMainF::BitBtnExpClick));
   connect(Button1, &QPushButton::clicked, this, guarded(&TMainF::Button1Click));
   // Every choice shows the satellite's saved table, the one already chosen too.
-  connect(CmbBoxURL, &QComboBox::activated, this, afterScan(&TMainF::CmbBoxURLChange));
+  // A choice that a running scan refuses puts back the satellite shown before.
+  auto shownSatellite = std::make_shared<int>(CmbBoxURL->currentIndex());
+  connect(CmbBoxURL, &QComboBox::currentIndexChanged, this, [this, shownSatellite](int index) {
+    if (!scanning_) *shownSatellite = index;
+  });
+  connect(CmbBoxURL, &QComboBox::activated, this, [this, shownSatellite] {
+    if (runAfterScan([this] { CmbBoxURLChange(); })) return;
+    const QSignalBlocker unheard(CmbBoxURL);
+    CmbBoxURL->setCurrentIndex(*shownSatellite);
+  });
   connect(sComboBoxColor, &QComboBox::currentIndexChanged, this, guarded(&TMainF::sComboBoxColorChange));
   // A check box's click behaviour runs on every change of its state, also
   // when the program changes it.

@@ -5,6 +5,7 @@
 #include "app/notifier.h"
 #include "app/paths.h"
 #include "app/settings.h"
+#include "app/stopsignals.h"
 #include "scan/batchscan.h"
 #include "scan/catalogue.h"
 #include "scan/chartparser.h"
@@ -28,6 +29,8 @@
 #include <QJsonValue>
 
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -35,13 +38,25 @@
 namespace tevrin::cli {
 namespace {
 
+// Once the run is stopping (a signal, a closed output) nothing more is said:
+// what failed then failed because of the stop.
+bool Stopping() { return StopSignals::received() != 0; }
+
 void PrintError(const QString& text) {
+  if (Stopping()) return;
   std::fprintf(stderr, "tevrin-cli: %s\n", OneLine(text).toUtf8().constData());
   std::fflush(stderr);
 }
 
+// Written out at once: a reader that has gone (`| head -c 1`) stops the run
+// as SIGPIPE would, which Qt's network code leaves ignored.
 void WriteOut(const QByteArray& bytes) {
-  std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+  if (Stopping()) return;
+  if (std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout) !=
+          static_cast<size_t>(bytes.size()) ||
+      std::fflush(stdout) != 0) {
+    if (errno == EPIPE) StopSignals::notice(SIGPIPE);
+  }
 }
 
 bool IsTerminal(FILE* stream) { return ::isatty(::fileno(stream)) == 1; }
@@ -335,7 +350,6 @@ int SingleScan(const Options& o, int index, LanguageHost& host) {
   }
   // As the window's save: an empty table writes nothing.
   if (outcome.tableWasEmpty) PrintError(QStringLiteral("таблица пуста, сохранять нечего"));
-  std::fflush(stdout);
   return status;
 }
 
@@ -750,6 +764,8 @@ int RunCommandLine(const QStringList& arguments) {
         throw CliFailure{QStringLiteral("каталог не найден: ") + QDir::toNativeSeparators(o.base)};
       SetExeDirOverride(o.base);
     }
+    // What a killed run left in the tool's folder goes before this run adds its own.
+    if (o.command == u"scan" || o.command == u"watch") RemoveStaleLitter();
     if (o.command == u"list") return ListCommand(o);
     if (o.command == u"scan") return ScanCommand(o);
     if (o.command == u"show") return ShowCommand(o);
@@ -764,7 +780,6 @@ int RunCommandLine(const QStringList& arguments) {
   } catch (...) {
     PrintError(QStringLiteral("неизвестная ошибка"));
   }
-  std::fflush(stdout);
   return kExitError;
 }
 
