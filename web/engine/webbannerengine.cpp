@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 namespace tevrin {
 
@@ -56,6 +57,7 @@ class WebBannerEngine final : public QObject, public BannerEngine {
   // A main-frame navigation was requested and its document has not been
   // reported yet.
   bool mainPending_ = false;
+  QUrl pendingUrl_;  // the address of that navigation
   // The main frame shows the web engine's own page for a failed load.
   bool mainErrorPage_ = false;
 };
@@ -174,6 +176,7 @@ void WebBannerEngine::createView() {
   page->onRequest = [this](const QUrl& url, bool mainFrame) {
     if (mainFrame) {
       mainPending_ = true;
+      pendingUrl_ = url;
       mainErrorPage_ = false;
     }
     events_->onBeforeNavigate(url);
@@ -181,8 +184,15 @@ void WebBannerEngine::createView() {
   page->onCommit = [this](const QUrl& url, bool mainFrame) {
     // The web engine's page for a failed load (its broken-page picture) is
     // no page of the site: it is never reported, so the pane stays hidden.
+    // It is reported as the failure at once: when a navigation replaced
+    // one still loading, the web engine ends both in one load, and that end
+    // may come before this page.
     if (url.scheme() == QLatin1String("chrome-error")) {
-      if (mainFrame) mainErrorPage_ = true;
+      if (mainFrame) {
+        mainPending_ = false;
+        mainErrorPage_ = true;
+        events_->onNavigateError(pendingUrl_);
+      }
       return;
     }
     if (mainFrame) mainPending_ = false;
@@ -200,15 +210,18 @@ void WebBannerEngine::createView() {
 }
 
 void WebBannerEngine::loadEnded(const QWebEngineLoadingInfo& info) {
+  // The failure shown by the web engine's own page was reported as it came.
+  if (std::exchange(mainErrorPage_, false)) return;
+  // The end of a load that a newer navigation replaced: the newer one is
+  // still on its way and ends by itself.
+  if (mainPending_ && info.url() != pendingUrl_) return;
   // No answer, or an HTTP error whose page the server sent. A load replaced
   // by the next one ends "failed" without an error domain, and one stopped
   // without a new document (an empty answer) ends "stopped": neither is a
   // failure of the page.
-  const bool failed = mainErrorPage_ || (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
-                                         info.errorDomain() != QWebEngineLoadingInfo::NoErrorDomain);
-  if (failed) {
+  if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+      info.errorDomain() != QWebEngineLoadingInfo::NoErrorDomain) {
     mainPending_ = false;
-    mainErrorPage_ = false;
     events_->onNavigateError(info.url());
     return;
   }
