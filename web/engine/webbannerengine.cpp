@@ -45,6 +45,7 @@ class WebBannerEngine final : public QObject, public BannerEngine {
   void createView();
   QWidget* embeddedHost();
   void loadEnded(const QWebEngineLoadingInfo& info);
+  void completePending();
 
   static constexpr QPoint kViewPosition{6, 6};
   static constexpr QSize kViewSize{347, 83};
@@ -58,8 +59,15 @@ class WebBannerEngine final : public QObject, public BannerEngine {
   // reported yet.
   bool mainPending_ = false;
   QUrl pendingUrl_;  // the address of that navigation
-  // The main frame shows the web engine's own page for a failed load.
-  bool mainErrorPage_ = false;
+  // The web engine's own page for a failed load was reported as the failure,
+  // and the end of that load has not come yet.
+  bool errorPageShown_ = false;
+  // The web engine ends loading once for navigations that overlap: an end
+  // that comes before the pending navigation's document is held this long
+  // for it. A navigation that brings no document (an empty answer) completes
+  // when it runs out.
+  QTimer earlyEnd_;
+  static constexpr int kEarlyEndGraceMs = 1000;
 };
 
 // Reports every navigation request (accepting all of them) and every new
@@ -177,27 +185,37 @@ void WebBannerEngine::createView() {
     if (mainFrame) {
       mainPending_ = true;
       pendingUrl_ = url;
-      mainErrorPage_ = false;
     }
     events_->onBeforeNavigate(url);
   };
   page->onCommit = [this](const QUrl& url, bool mainFrame) {
     // The web engine's page for a failed load (its broken-page picture) is
     // no page of the site: it is never reported, so the pane stays hidden.
-    // It is reported as the failure at once: when a navigation replaced
-    // one still loading, the web engine ends both in one load, and that end
-    // may come before this page.
+    // It is reported as the failure at once, since the end of loading may
+    // have come already.
     if (url.scheme() == QLatin1String("chrome-error")) {
       if (mainFrame) {
         mainPending_ = false;
-        mainErrorPage_ = true;
+        errorPageShown_ = !earlyEnd_.isActive();
+        earlyEnd_.stop();
         events_->onNavigateError(pendingUrl_);
       }
       return;
     }
-    if (mainFrame) mainPending_ = false;
+    if (!mainFrame) {
+      events_->onNavigateComplete(url);
+      return;
+    }
+    mainPending_ = false;
     events_->onNavigateComplete(url);
+    if (earlyEnd_.isActive()) {
+      earlyEnd_.stop();
+      events_->onDocumentComplete(url);
+    }
   };
+  earlyEnd_.setSingleShot(true);
+  earlyEnd_.setInterval(kEarlyEndGraceMs);
+  connect(&earlyEnd_, &QTimer::timeout, this, [this] { completePending(); });
   connect(page, &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
     if (info.status() != QWebEngineLoadingInfo::LoadStartedStatus) loadEnded(info);
   });
@@ -210,24 +228,28 @@ void WebBannerEngine::createView() {
 }
 
 void WebBannerEngine::loadEnded(const QWebEngineLoadingInfo& info) {
+  if (mainPending_) {
+    earlyEnd_.start();
+    return;
+  }
   // The failure shown by the web engine's own page was reported as it came.
-  if (std::exchange(mainErrorPage_, false)) return;
-  // The end of a load that a newer navigation replaced: the newer one is
-  // still on its way and ends by itself.
-  if (mainPending_ && info.url() != pendingUrl_) return;
-  // No answer, or an HTTP error whose page the server sent. A load replaced
-  // by the next one ends "failed" without an error domain, and one stopped
-  // without a new document (an empty answer) ends "stopped": neither is a
-  // failure of the page.
+  if (std::exchange(errorPageShown_, false)) return;
+  // An HTTP error whose page the server sent. A load replaced by the next
+  // one ends "failed" without an error domain, and one stopped without a new
+  // document ends "stopped": neither is a failure of the page.
   if (info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
       info.errorDomain() != QWebEngineLoadingInfo::NoErrorDomain) {
-    mainPending_ = false;
     events_->onNavigateError(info.url());
     return;
   }
+  events_->onDocumentComplete(page_ ? page_->url() : QUrl());
+}
+
+// A main-frame navigation that brought no new document of its own (an empty
+// answer, a jump within the page) still completes, so the pane never stays
+// hidden.
+void WebBannerEngine::completePending() {
   const QUrl url = page_ ? page_->url() : QUrl();
-  // A main-frame navigation that brought no new document of its own (a jump
-  // within the page) still completes, so the pane never stays hidden.
   if (mainPending_) {
     mainPending_ = false;
     events_->onNavigateComplete(url);
