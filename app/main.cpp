@@ -2,6 +2,7 @@
 #include "app/gui/hints.h"
 #include "app/gui/mainform.h"
 #include "app/gui/messageboxes.h"
+#include "app/gui/sessionend.h"
 #include "app/gui/textfit.h"
 #include "app/savefile.h"
 #include "app/stopsignals.h"
@@ -14,7 +15,6 @@
 #include <QFile>
 #include <QFrame>
 #include <QLabel>
-#include <QSessionManager>
 #include <QTimer>
 
 #include <unistd.h>
@@ -74,19 +74,6 @@ void ProbeTexts(const tevrin::TMainF& window) {
   std::fflush(stderr);
 }
 
-// A stop signal or the end of the session closes the window as the user
-// would: a running scan is cancelled, the settings are written, the tool ends
-// with status 0. A message box open at that moment is closed first (a
-// question then counts as No), since a window under a modal box takes no
-// close.
-void CloseAsTheUserWould(tevrin::TMainF& window) {
-  for (int boxes = 0; boxes < 16; ++boxes) {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal || modal == &window) break;
-    modal->close();
-  }
-  window.close();
-}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -123,12 +110,11 @@ int main(int argc, char** argv) {
     tevrin::TMainF MainF;  // the first window: closing it ends the tool
     tevrin::TFormLoadURL FormLoadURL(&MainF);
     MainF.setFormLoadURL(&FormLoadURL);
+    // A stop signal or the end of the session ends the tool as a close by
+    // the user would: the scan cancelled, the settings written, status 0.
+    auto* session = new tevrin::SessionEnd(MainF);
     const tevrin::StopSignals stops;
-    QObject::connect(&stops, &tevrin::StopSignals::stopRequested, &MainF,
-                     [&MainF] { CloseAsTheUserWould(MainF); });
-    // The session manager's end of session (logout) asks for the data first.
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &MainF,
-                     [&MainF](QSessionManager&) { CloseAsTheUserWould(MainF); });
+    QObject::connect(&stops, &tevrin::StopSignals::stopRequested, session, &tevrin::SessionEnd::end);
     MainF.show();
     if (qEnvironmentVariableIsSet("TEVRIN_PROBE_TEXTS"))
       QTimer::singleShot(0, &MainF, [&MainF] { ProbeTexts(MainF); });

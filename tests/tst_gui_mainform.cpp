@@ -2,6 +2,7 @@
 #include "app/gui/fonts.h"
 #include "app/gui/hints.h"
 #include "app/gui/mainform.h"
+#include "app/gui/sessionend.h"
 #include "app/gui/skin.h"
 #include "app/gui/textfit.h"
 #include "scan/catalogue.h"
@@ -129,6 +130,38 @@ class TstGuiMainForm : public QObject {
     QCOMPARE(status, 0);
     QVERIFY(stubborn.isVisible());
     QVERIFY(test::ReadBytes(home.file("MyIni.ini")).contains("[Size]"));
+  }
+
+  // The session manager saves at every checkpoint, not only before a logout:
+  // its save request writes the settings and leaves the window open. The end
+  // of the session reaches the tool as a quit request, which no other window
+  // may refuse.
+  void checkpointKeepsTheWindowAndTheSessionsEndEndsIt() {
+    test::TempExeDir home;
+    StubbornWindow stubborn;
+    stubborn.show();
+    int status = -1;
+    {
+      TMainF w;
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      w.CheckBoxUkr->setChecked(true);
+      auto* session = new SessionEnd(w);
+      session->commitData();
+      QVERIFY(w.isVisible());
+      QVERIFY(test::ReadBytes(home.file("MyIni.ini")).contains("Ukr=1"));
+
+      w.CheckBoxBel->setChecked(true);
+      QTimer::singleShot(0, &w, [] { QCoreApplication::quit(); });
+      QTimer deadline;  // only for a refused request: the loop would never end
+      deadline.setSingleShot(true);
+      QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+      deadline.start(30000);
+      status = QCoreApplication::exec();
+      QVERIFY(!w.isVisible());
+    }
+    QCOMPARE(status, 0);
+    QVERIFY(test::ReadBytes(home.file("MyIni.ini")).contains("Bel=1"));
   }
 
   // In the fonts the layout was measured with, no caption is cut: not a

@@ -535,7 +535,13 @@ QRect TMainF::outerBoundsForSaving() const {
 
 void TMainF::FormDestroy() {
   destroyed_ = true;
-  const QRect bounds = closedOuterBounds_.isValid() ? closedOuterBounds_ : outerBoundsForSaving();
+  SaveSettings(SettingsPath(),
+               settingsToKeep(closedOuterBounds_.isValid() ? closedOuterBounds_ : outerBoundsForSaving()));
+}
+
+void TMainF::commitSettings() { SaveSettings(SettingsPath(), settingsToKeep(outerBoundsForSaving())); }
+
+WindowSettings TMainF::settingsToKeep(const QRect& bounds) const {
   WindowSettings s;
   s.top = bounds.top();
   s.left = bounds.left();
@@ -546,7 +552,7 @@ void TMainF::FormDestroy() {
   s.bel = CheckBoxBel->isChecked();
   s.oth = CheckBoxOth->isChecked();
   s.othText = EditOther->text();
-  SaveSettings(SettingsPath(), s);
+  return s;
 }
 
 // --- Scan -------------------------------------------------------------------

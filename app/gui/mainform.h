@@ -1,5 +1,6 @@
 #pragma once
 #include "app/gui/x11frameevents.h"
+#include "app/settings.h"
 #include "app/windowplacement.h"
 #include "table/records.h"
 
@@ -51,6 +52,9 @@ class TMainF : public QWidget {
   // The application's terminate request: closes the window and ends the
   // event loop, whatever other window is up. It cannot be refused.
   void terminateTool();
+  // Writes the settings as a close would, and keeps the window open: what the
+  // session manager asks for before a logout and at a checkpoint.
+  void commitSettings();
   bool scanning() const { return scanning_; }
   ChannelTableModel& table() const { return *model_; }
   BannerView& banner() const { return *banner_; }
@@ -145,6 +149,7 @@ class TMainF : public QWidget {
   void loadStoredView();
   PackageFilter packageFilter() const;
   QRect outerBoundsForSaving() const;
+  WindowSettings settingsToKeep(const QRect& outerBounds) const;
 
   Ui::TMainF* ui_;
   ChannelTableModel* model_;
