@@ -189,8 +189,11 @@ pass "the units verify; started for its socket, the server ($EXEC) serves the sc
 if [ "$(id -u)" -eq 0 ]; then
   SITE_CHECK="$SCRATCH/site-check"
   mkdir -p "$SITE_CHECK"
-  bwrap --dev-bind / / --proc /proc --perms 1777 --tmpfs /tmp --bind "$SCRATCH" "$SCRATCH" --unshare-net --unshare-pid \
-    --die-with-parent bash tools/bundled-site-check.sh "$ROOT" "$SITE_CHECK" nobody daemon ||
+  # Run from the scratch folder: a checkout under /tmp is hidden by the private /tmp.
+  cp tools/bundled-site-check.sh "$SCRATCH/bundled-site-check.sh"
+  bwrap --dev-bind / / --proc /proc --perms 1777 --tmpfs /tmp --bind "$SCRATCH" "$SCRATCH" --chdir "$SCRATCH" \
+    --unshare-net --unshare-pid --die-with-parent bash "$SCRATCH/bundled-site-check.sh" "$ROOT" "$SITE_CHECK" \
+    nobody daemon ||
     fail "the bundled site without systemd"
   pass "the bundled site without systemd (above)"
 else
