@@ -182,8 +182,7 @@ void ReplacingFile::cancel() {
   temp_.clear();
 }
 
-void WriteFileWhole(const QString& path, const std::function<bool(QIODevice&)>& writeAll) {
-  ReplacingFile file(path);
+void WriteFileWholeUnnamed(ReplacingFile& file, const std::function<bool(QIODevice&)>& writeAll) {
   if (!file.open()) throw TevrinError(file.errorString());
   if (!writeAll(file.device())) {
     // The device holds the system's text of the short write ("File too large", "No space left on device").
@@ -191,6 +190,12 @@ void WriteFileWhole(const QString& path, const std::function<bool(QIODevice&)>& 
     file.cancel();
     throw TevrinError(text);
   }
+  if (!file.finish()) throw TevrinError(file.errorString());
+}
+
+void WriteFileWhole(const QString& path, const std::function<bool(QIODevice&)>& writeAll) {
+  ReplacingFile file(path);
+  WriteFileWholeUnnamed(file, writeAll);
   if (!file.commit()) throw TevrinError(file.errorString());
 }
 

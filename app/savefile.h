@@ -50,6 +50,10 @@ class ReplacingFile {
 // returns false at the first short write. Throws TevrinError with the
 // system's text.
 void WriteFileWhole(const QString& path, const std::function<bool(QIODevice&)>& writeAll);
+// The same up to the rename: `file` is opened, written, synced and closed
+// (ReplacingFile::finish), and its commit() is left to the caller, so files
+// that belong together are all on disk before the first takes its name.
+void WriteFileWholeUnnamed(ReplacingFile& file, const std::function<bool(QIODevice&)>& writeAll);
 
 // Whether `name` is that of a ReplacingFile's temporary file ("x.rec.tmp-Ab3dE9").
 bool IsTemporaryFileName(const QString& name);

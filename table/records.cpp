@@ -132,13 +132,7 @@ void WriteSavedTable(const QString& path, const std::vector<ChannelRow>& rows, c
   // A failure to create the directory shows up as the failure to create the file.
   QDir().mkpath(QFileInfo(path).absolutePath());
   const auto writeWhole = [](ReplacingFile& file, const QByteArray& bytes) {
-    if (!file.open()) throw TevrinError(file.errorString());
-    if (file.device().write(bytes) != bytes.size()) {
-      const QString text = file.device().errorString();
-      file.cancel();
-      throw TevrinError(text);
-    }
-    if (!file.finish()) throw TevrinError(file.errorString());
+    WriteFileWholeUnnamed(file, [&bytes](QIODevice& device) { return device.write(bytes) == bytes.size(); });
   };
   const QString textsPath = FullTextsPath(path);
   ReplacingFile tableFile(path);
