@@ -12,6 +12,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -197,6 +198,62 @@ void WriteFileWhole(const QString& path, const std::function<bool(QIODevice&)>& 
   ReplacingFile file(path);
   WriteFileWholeUnnamed(file, writeAll);
   if (!file.commit()) throw TevrinError(file.errorString());
+}
+
+RegularFileRead ReadRegularFile(const QString& path, qint64 maxBytes) {
+  using Result = RegularFileRead::Result;
+  RegularFileRead read;
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) read.result = Result::Missing;
+    else if (error == ELOOP) read.result = Result::NotRegularFile;  // a link
+    else read.error = SystemErrorText(error);
+    return read;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st = {};
+  if (::fstat(fd, &st) != 0) {
+    read.error = SystemErrorText(errno);
+    return read;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    read.result = Result::NotRegularFile;
+    return read;
+  }
+  if (st.st_size > maxBytes) {
+    read.result = Result::TooLarge;
+    return read;
+  }
+  // Read to the end, one byte past the bound at most: the file may have grown.
+  QByteArray bytes;
+  bytes.resize(static_cast<qsizetype>(st.st_size) + 1);
+  qsizetype filled = 0;
+  for (;;) {
+    if (filled == bytes.size()) {
+      if (bytes.size() > maxBytes) break;
+      bytes.resize(static_cast<qsizetype>(std::min<qint64>(bytes.size() * qint64(2), maxBytes + 1)));
+    }
+    const ssize_t n = ::read(fd, bytes.data() + filled, static_cast<size_t>(bytes.size() - filled));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      read.error = SystemErrorText(errno);
+      return read;
+    }
+    if (n == 0) break;
+    filled += n;
+  }
+  if (filled > maxBytes) {
+    read.result = Result::TooLarge;
+    return read;
+  }
+  bytes.truncate(filled);
+  read.bytes = std::move(bytes);
+  read.result = Result::Read;
+  return read;
 }
 
 bool IsTemporaryFileName(const QString& name) {

@@ -55,6 +55,16 @@ void WriteFileWhole(const QString& path, const std::function<bool(QIODevice&)>& 
 // that belong together are all on disk before the first takes its name.
 void WriteFileWholeUnnamed(ReplacingFile& file, const std::function<bool(QIODevice&)>& writeAll);
 
+// A whole file the tool reads back, never through a link and never waiting on
+// a pipe or a device: only a regular file of at most `maxBytes` is read.
+struct RegularFileRead {
+  enum class Result { Read, Missing, NotRegularFile, TooLarge, Failed };
+  Result result = Result::Failed;
+  QByteArray bytes;  // when Read
+  QString error;     // the system's text when Failed
+};
+RegularFileRead ReadRegularFile(const QString& path, qint64 maxBytes);
+
 // Whether `name` is that of a ReplacingFile's temporary file ("x.rec.tmp-Ab3dE9").
 bool IsTemporaryFileName(const QString& name);
 

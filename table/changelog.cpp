@@ -102,23 +102,20 @@ std::optional<ChangeEntry> ChangeEntryFromJson(const QByteArray& line) {
 
 ChangeLogContents ReadChangeLog(const QString& path) {
   ChangeLogContents contents;
-  const QFileInfo info(path);
-  if (!info.exists() && !info.isSymLink()) return contents;
   // Only a plain file of ours is read: a link planted here would show another file's lines.
-  if (info.isSymLink() || !info.isFile()) {
-    contents.damage = QStringLiteral("это не обычный файл");
-    return contents;
+  const RegularFileRead read = ReadRegularFile(path, kChangeLogReadLimit);
+  switch (read.result) {
+    case RegularFileRead::Result::Read: break;
+    case RegularFileRead::Result::Missing: return contents;
+    case RegularFileRead::Result::NotRegularFile:
+      contents.damage = QStringLiteral("это не обычный файл");
+      return contents;
+    case RegularFileRead::Result::TooLarge:
+      contents.damage = QStringLiteral("файл больше %1 МиБ").arg(kChangeLogReadLimit / (1024 * 1024));
+      return contents;
+    case RegularFileRead::Result::Failed: contents.damage = read.error; return contents;
   }
-  if (info.size() > kChangeLogReadLimit) {
-    contents.damage = QStringLiteral("файл больше %1 МиБ").arg(kChangeLogReadLimit / (1024 * 1024));
-    return contents;
-  }
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    contents.damage = file.errorString();
-    return contents;
-  }
-  const QByteArray bytes = file.read(kChangeLogReadLimit + 1);
+  const QByteArray& bytes = read.bytes;
   int lineNumber = 0;
   for (const QByteArray& line : bytes.split('\n')) {
     ++lineNumber;

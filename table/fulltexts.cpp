@@ -1,7 +1,8 @@
 #include "table/fulltexts.h"
 
+#include "app/savefile.h"
+
 #include <QCryptographicHash>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -11,10 +12,6 @@
 #include <QSysInfo>
 #include <QtEndian>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <cerrno>
 #include <iterator>
 
 namespace tevrin {
@@ -81,37 +78,6 @@ bool IsUtf8(QByteArrayView bytes) {
 
 constexpr RecordField kTextFields[5] = {kFieldTransponder, kFieldChannelName, kFieldAudio, kFieldVideo,
                                         kFieldCoding};
-
-// The whole regular file at `path`, never through a link and never waiting on
-// a pipe; nothing when it is anything else or larger than the bound.
-std::optional<QByteArray> ReadCompanion(const QString& path) {
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st = {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFullTextsBytes) return std::nullopt;
-  // Read to the end, one byte past the bound at most: the file may have grown.
-  QByteArray bytes;
-  bytes.resize(static_cast<qsizetype>(st.st_size) + 1);
-  qsizetype filled = 0;
-  for (;;) {
-    if (filled == bytes.size()) {
-      if (bytes.size() > kMaxFullTextsBytes) return std::nullopt;
-      bytes.resize(std::min<qsizetype>(bytes.size() * 2, kMaxFullTextsBytes + 1));
-    }
-    const ssize_t n = ::read(fd, bytes.data() + filled, static_cast<size_t>(bytes.size() - filled));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return std::nullopt;
-    if (n == 0) break;
-    filled += n;
-  }
-  if (filled > kMaxFullTextsBytes) return std::nullopt;
-  bytes.truncate(filled);
-  return bytes;
-}
 
 }  // namespace
 
@@ -258,9 +224,9 @@ bool FullTextsFit(const FullTextsFile& texts, const RecordFileStamp& stamp,
 }
 
 bool ApplyFullTexts(const QString& path, const RecordFileStamp& stamp, std::vector<SavedRecord>& records) {
-  const std::optional<QByteArray> bytes = ReadCompanion(path);
-  if (!bytes) return false;
-  const std::optional<FullTextsFile> texts = DecodeFullTexts(*bytes);
+  const RegularFileRead read = ReadRegularFile(path, kMaxFullTextsBytes);
+  if (read.result != RegularFileRead::Result::Read) return false;
+  const std::optional<FullTextsFile> texts = DecodeFullTexts(read.bytes);
   if (!texts || !FullTextsFit(*texts, stamp, records)) return false;
   for (size_t i = 0; i < records.size(); ++i) {
     const FullTextsRow& row = texts->rows[i];
