@@ -2,8 +2,6 @@
 
 #include <QSet>
 
-#include <algorithm>
-
 namespace tevrin {
 namespace {
 
@@ -30,8 +28,6 @@ struct Keys {
 ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vector<SavedRecord>& previous) {
   ComparisonResult result;
   if (!previous.empty()) result.date = previous.back().saveDate;
-  const bool anyRecordTexts =
-      std::any_of(previous.begin(), previous.end(), [](const SavedRecord& r) { return !r.fullTexts; });
 
   // Each saved record is looked up the way it can be matched.
   QSet<QString> previousFull, previousRecordForm;
@@ -44,7 +40,7 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
   // New rows: only the rows present before this comparison appends any.
   const int currentCount = current.count();
   Keys currentKeys;
-  currentKeys.withRecordForm = anyRecordTexts;
+  currentKeys.withRecordForm = !previousRecordForm.isEmpty();
   currentKeys.full.reserve(currentCount + static_cast<qsizetype>(previous.size()));
   for (int i = 0; i < currentCount; ++i) {
     const ChannelRow& row = current.row(i);
@@ -53,7 +49,7 @@ ComparisonResult CompareWithPrevious(ChannelTableModel& current, const std::vect
     currentKeys.insert(key, transponder, name);
     const bool known =
         previousFull.contains(key) ||
-        (!previousRecordForm.isEmpty() && previousRecordForm.contains(RecordFormKey(transponder, name)));
+        (currentKeys.withRecordForm && previousRecordForm.contains(RecordFormKey(transponder, name)));
     if (!known) {
       current.setMark(i, kMarkNew);
       current.appendSubItem(i, kNoteNew);
