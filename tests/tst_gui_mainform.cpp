@@ -40,6 +40,16 @@ QRect InWindow(QWidget* control, QWidget* window) {
   return QRect(control->mapTo(window, QPoint(0, 0)), control->size());
 }
 
+// Runs the event loop until something ends it; 7 after 30 s, as only a
+// refused end request would leave it running.
+int ExecUntilEnded() {
+  QTimer deadline;
+  deadline.setSingleShot(true);
+  QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+  deadline.start(30000);
+  return QCoreApplication::exec();
+}
+
 // What a screen reader announces for each control it reaches in `window`:
 // "role name" for every shown leaf and table. Qt names a control without
 // a name of its own after the caption of the group box around it.
@@ -120,11 +130,7 @@ class TstGuiMainForm : public QObject {
       TMainF w;
       w.show();
       QTimer::singleShot(0, &w, [&w] { w.terminateTool(); });
-      QTimer deadline;  // only for a refused request: the loop would never end
-      deadline.setSingleShot(true);
-      QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(7); });
-      deadline.start(30000);
-      status = QCoreApplication::exec();
+      status = ExecUntilEnded();
       QVERIFY(!w.isVisible());
     }
     QCOMPARE(status, 0);
@@ -153,11 +159,7 @@ class TstGuiMainForm : public QObject {
 
       w.CheckBoxBel->setChecked(true);
       QTimer::singleShot(0, &w, [] { QCoreApplication::quit(); });
-      QTimer deadline;  // only for a refused request: the loop would never end
-      deadline.setSingleShot(true);
-      QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::exit(7); });
-      deadline.start(30000);
-      status = QCoreApplication::exec();
+      status = ExecUntilEnded();
       QVERIFY(!w.isVisible());
     }
     QCOMPARE(status, 0);
