@@ -418,7 +418,8 @@ void TMainF::startPlacement() {
   applyPlacement(placement_->opening());
   QWindow* window = windowHandle();
   // X11: the window manager frames the window after it is mapped, and says so.
-  x11Events_ = X11FrameEvents::watch(window, [this](X11FrameEvents::Event e) { onWindowManagerEvent(e); });
+  x11Events_ = X11FrameEvents::watch(
+      window, [this](X11FrameEvents::Event e, bool frameKnown) { onWindowManagerEvent(e, frameKnown); });
   if (x11Events_) return;
   // Wayland: the frame is Qt's own decoration, or the compositor's, which
   // Qt does not know (none, then); either is settled by the first configure,
@@ -453,20 +454,9 @@ void TMainF::settlePlacement() {
   if (!x11Events_) placement_->stop();
 }
 
-// The frame is known once the window manager announces it, or reports the
-// framed window after mapping it; a window that is mapped without being
-// reparented has no window manager's frame. After the one request, the
-// window manager's answer shows whether it dropped it.
-void TMainF::onWindowManagerEvent(X11FrameEvents::Event event) {
-  switch (event) {
-    case X11FrameEvents::Event::Reparented: x11_.reparented = true; break;
-    case X11FrameEvents::Event::Mapped: x11_.mapped = true; break;
-    case X11FrameEvents::Event::FrameAnnounced: x11_.frameAnnounced = true; break;
-    case X11FrameEvents::Event::Configured:
-      if (x11_.mapped) x11_.configuredAfterMap = true;
-      break;
-  }
-  const bool frameKnown = x11_.mapped && (x11_.frameAnnounced || x11_.configuredAfterMap || !x11_.reparented);
+// Once the frame is known, the one request; after it, the window manager's
+// answer shows whether it dropped it.
+void TMainF::onWindowManagerEvent(X11FrameEvents::Event event, bool frameKnown) {
   if (!frameKnown) return;
   if (placement_->awaitingFrame()) {
     settlePlacement();

@@ -142,7 +142,7 @@ class TMainF : public QWidget {
   void startPlacement();
   void applyPlacement(const WindowPlacement::Request& request);
   void settlePlacement();
-  void onWindowManagerEvent(X11FrameEvents::Event event);
+  void onWindowManagerEvent(X11FrameEvents::Event event, bool frameKnown);
   void giveControlsTheWindowFont();
   void setUpSatelliteList();
   bool runAfterScan(const std::function<void()>& handler);  // false: refused, a scan runs
@@ -158,9 +158,6 @@ class TMainF : public QWidget {
   QColor editOtherColor_;
   std::unique_ptr<WindowPlacement> placement_;
   std::unique_ptr<X11FrameEvents> x11Events_;
-  struct {
-    bool reparented = false, mapped = false, frameAnnounced = false, configuredAfterMap = false;
-  } x11_;  // what the X window manager has done with the window so far
   bool waitingForExpose_ = false;
   bool firstShow_ = true;
   QRect closedOuterBounds_;  // the bounds at the close request

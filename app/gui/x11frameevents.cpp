@@ -40,9 +40,17 @@ X11FrameEvents::~X11FrameEvents() {
 // Later, once Qt has taken the event in: its geometry and frame margins are
 // then those the event carried.
 void X11FrameEvents::report(Event event) {
+  switch (event) {
+    case Event::Reparented: reparented_ = true; break;
+    case Event::Mapped: mapped_ = true; break;
+    case Event::FrameAnnounced: frameAnnounced_ = true; break;
+    case Event::Configured: configuredAfterMap_ = configuredAfterMap_ || mapped_; break;
+  }
+  const bool frameKnown = mapped_ && (frameAnnounced_ || configuredAfterMap_ || !reparented_);
   if (!window_) return;
   QMetaObject::invokeMethod(
-      window_, [listener = listener_, event] { listener(event); }, Qt::QueuedConnection);
+      window_, [listener = listener_, event, frameKnown] { listener(event, frameKnown); },
+      Qt::QueuedConnection);
 }
 
 bool X11FrameEvents::nativeEventFilter(const QByteArray& eventType, void* message, qintptr* /*result*/) {
