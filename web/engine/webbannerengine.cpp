@@ -202,13 +202,9 @@ void WebBannerEngine::createView() {
       }
       return;
     }
-    if (!mainFrame) {
-      events_->onNavigateComplete(url);
-      return;
-    }
-    mainPending_ = false;
+    if (mainFrame) mainPending_ = false;
     events_->onNavigateComplete(url);
-    if (earlyEnd_.isActive()) {
+    if (mainFrame && earlyEnd_.isActive()) {
       earlyEnd_.stop();
       events_->onDocumentComplete(url);
     }
