@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QJsonParseError>
 #include <QJsonValue>
+#include <QStringDecoder>
 #include <QSysInfo>
 #include <QtEndian>
 
@@ -68,6 +69,12 @@ QByteArray FullTextsDigest(const std::vector<FullTextsRow>& rows) {
 }
 
 namespace {
+
+bool IsUtf8(QByteArrayView bytes) {
+  QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+  const QString text = decoder.decode(bytes);
+  return !decoder.hasError();
+}
 
 constexpr RecordField kTextFields[5] = {kFieldTransponder, kFieldChannelName, kFieldAudio, kFieldVideo,
                                         kFieldCoding};
@@ -157,12 +164,9 @@ QByteArray EncodeFullTexts(const FullTextsFile& file) {
 }
 
 std::optional<ParsedFullTexts> ParseFullTexts(QByteArrayView bytes) {
-  if (bytes.size() > kMaxFullTextsBytes) return std::nullopt;
-  // Qt's parser refuses bytes that are not UTF-8 (IllegalUTF8String), so the
-  // file is decoded once.
+  if (bytes.size() > kMaxFullTextsBytes || !IsUtf8(bytes)) return std::nullopt;
   QJsonParseError error{};
-  const QJsonDocument document =
-      QJsonDocument::fromJson(QByteArray::fromRawData(bytes.data(), bytes.size()), &error);
+  const QJsonDocument document = QJsonDocument::fromJson(bytes.toByteArray(), &error);
   if (error.error != QJsonParseError::NoError || !document.isObject()) return std::nullopt;
   const QJsonObject root = document.object();
   if (root.value(kFormatKey) != QJsonValue(kFormatName)) return std::nullopt;
