@@ -70,6 +70,7 @@ QByteArray FullTextsDigest(const std::vector<FullTextsRow>& rows) {
 
 namespace {
 
+// Needed besides the JSON parser: Qt's parser takes any byte after a backslash.
 bool IsUtf8(QByteArrayView bytes) {
   QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   const QString text = decoder.decode(bytes);
